@@ -1,0 +1,217 @@
+package com.quillon.packer;
+
+import java.io.PrintStream;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+
+/** Command line: {@code pack} writes a launcher, {@code inspect} shows what one carries. */
+public final class Main {
+
+    static final int EXIT_OK = 0;
+    static final int EXIT_FAILED = 1;
+    static final int EXIT_USAGE = 2;
+
+    private static final String USAGE = String.join(System.lineSeparator(),
+            "usage:",
+            "  java -jar packer.jar pack --stub <stub.exe> --config <config.json> --out <launcher.exe>",
+            "  java -jar packer.jar inspect [--json] <launcher.exe>",
+            "",
+            "pack     writes the payload described by the config behind the stub's last section",
+            "         (an earlier payload in the stub is replaced)",
+            "inspect  prints the keys, language blocks, included files and checksum of a launcher");
+
+    private Main() {
+    }
+
+    public static void main(String[] args) {
+        System.exit(run(args, System.out, System.err));
+    }
+
+    static int run(String[] args, PrintStream out, PrintStream err) {
+        if (args.length == 0 || args[0].equals("--help") || args[0].equals("-h") || args[0].equals("help")) {
+            (args.length == 0 ? err : out).println(USAGE);
+            return args.length == 0 ? EXIT_USAGE : EXIT_OK;
+        }
+        try {
+            switch (args[0]) {
+                case "pack":
+                    return pack(args, out, err);
+                case "inspect":
+                    return inspect(args, out, err);
+                default:
+                    return usage(err, "unknown command \"" + args[0] + "\"");
+            }
+        } catch (PackerException e) {
+            err.println("packer: error: " + oneLine(e.getMessage()));
+            return EXIT_FAILED;
+        }
+    }
+
+    private static int pack(String[] args, PrintStream out, PrintStream err) throws PackerException {
+        Map<String, String> options = new LinkedHashMap<>();
+        options.put("--stub", null);
+        options.put("--config", null);
+        options.put("--out", null);
+        for (int i = 1; i < args.length; i++) {
+            if (!options.containsKey(args[i])) {
+                return usage(err, "unknown argument \"" + args[i] + "\" for pack");
+            }
+            if (i + 1 >= args.length) {
+                return usage(err, args[i] + " needs a value");
+            }
+            if (options.get(args[i]) != null) {
+                return usage(err, args[i] + " is given twice");
+            }
+            options.put(args[i], args[++i]);
+        }
+        for (Map.Entry<String, String> e : options.entrySet()) {
+            if (e.getValue() == null) {
+                return usage(err, "pack needs " + e.getKey());
+            }
+        }
+        Path stub = Paths.get(options.get("--stub"));
+        Path outFile = Paths.get(options.get("--out"));
+        PackerConfig config = PackerConfig.load(Paths.get(options.get("--config")));
+        for (String warning : config.warnings()) {
+            err.println("packer: warning: " + oneLine(warning));
+        }
+        PayloadWriter.pack(stub, config.content(), outFile);
+        PayloadReader.Contents written = PayloadReader.read(outFile);
+        out.println("packed " + outFile + ": payload at offset " + written.payloadOffset + ", "
+                + written.includedFiles.size() + " included file(s), " + written.unextractedLength
+                + " bytes of unextracted data");
+        return EXIT_OK;
+    }
+
+    private static int inspect(String[] args, PrintStream out, PrintStream err) throws PackerException {
+        boolean json = false;
+        String file = null;
+        for (int i = 1; i < args.length; i++) {
+            if (args[i].equals("--json")) {
+                json = true;
+            } else if (file == null && !args[i].startsWith("--")) {
+                file = args[i];
+            } else {
+                return usage(err, "unexpected argument \"" + args[i] + "\" for inspect");
+            }
+        }
+        if (file == null) {
+            return usage(err, "inspect needs the launcher file");
+        }
+        PayloadReader.Contents c = PayloadReader.read(Paths.get(file));
+        out.println(json ? Json.write(toJson(c)) : toText(c));
+        return EXIT_OK;
+    }
+
+    /** The object that {@code inspect --json} prints. */
+    static Map<String, Object> toJson(PayloadReader.Contents c) {
+        Map<String, Object> root = new LinkedHashMap<>();
+        root.put("payloadOffset", c.payloadOffset);
+        root.put("checkFlag", c.checkFlag);
+        root.put("crcStored", c.crcStored);
+        root.put("crcComputed", c.crcComputed);
+        root.put("crcMatches", c.crcMatches());
+        root.put("coveredLength", c.coveredLength);
+        root.put("keys", keyObject(c.narrow));
+        root.put("wideKeys", keyObject(c.wide));
+        List<Object> languages = new ArrayList<>();
+        for (PayloadContent.LanguageBlock block : c.languages) {
+            Map<String, Object> b = new LinkedHashMap<>();
+            b.put("prefix", block.prefix);
+            b.put("entries", keyObject(block.entries));
+            languages.add(b);
+        }
+        root.put("languages", languages);
+        List<Object> files = new ArrayList<>();
+        for (PayloadReader.IncludedFile f : c.includedFiles) {
+            Map<String, Object> o = new LinkedHashMap<>();
+            o.put("name", f.name);
+            o.put("size", f.size);
+            files.add(o);
+        }
+        root.put("includedFiles", files);
+        root.put("unextractedOffset", c.unextractedOffset);
+        root.put("unextractedLength", c.unextractedLength);
+        return root;
+    }
+
+    private static Map<String, Object> keyObject(Map<Integer, String> map) {
+        Map<String, Object> o = new LinkedHashMap<>();
+        for (Map.Entry<Integer, String> e : map.entrySet()) {
+            o.put(Integer.toString(e.getKey()), e.getValue());
+        }
+        return o;
+    }
+
+    static String toText(PayloadReader.Contents c) {
+        StringBuilder sb = new StringBuilder();
+        String nl = System.lineSeparator();
+        sb.append("payload offset:   ").append(c.payloadOffset).append(nl);
+        sb.append("check flag:       ").append(c.checkFlag).append(c.checkFlag != 0 ? " (integrity check on)" : " (off)")
+                .append(nl);
+        sb.append("checksum:         stored ").append(hex(c.crcStored)).append(", computed ").append(hex(c.crcComputed))
+                .append(c.crcMatches() ? " (matches)" : " (MISMATCH)").append(nl);
+        sb.append("covered length:   ").append(c.coveredLength).append(nl);
+        sb.append("narrow keys (").append(c.narrow.size()).append("):").append(nl);
+        appendKeys(sb, c.narrow, "  ");
+        sb.append("wide keys (").append(c.wide.size()).append("):").append(nl);
+        appendKeys(sb, c.wide, "  ");
+        sb.append("language blocks (").append(c.languages.size()).append("):").append(nl);
+        for (PayloadContent.LanguageBlock block : c.languages) {
+            sb.append("  \"").append(escape(block.prefix)).append("\" (").append(block.entries.size())
+                    .append(" entries)").append(nl);
+            appendKeys(sb, block.entries, "    ");
+        }
+        sb.append("included files (").append(c.includedFiles.size()).append("):").append(nl);
+        for (PayloadReader.IncludedFile f : c.includedFiles) {
+            sb.append("  ").append(escape(f.name)).append(" (").append(f.size).append(" bytes)").append(nl);
+        }
+        sb.append("unextracted data: ").append(c.unextractedLength).append(" bytes at offset ")
+                .append(c.unextractedOffset);
+        return sb.toString();
+    }
+
+    private static void appendKeys(StringBuilder sb, Map<Integer, String> map, String indent) {
+        for (Map.Entry<Integer, String> e : map.entrySet()) {
+            sb.append(indent).append(e.getKey()).append(" = ").append(escape(e.getValue()))
+                    .append(System.lineSeparator());
+        }
+    }
+
+    /** Keeps one key per line: control characters are shown as escapes. */
+    private static String escape(String s) {
+        StringBuilder sb = new StringBuilder();
+        for (char ch : s.toCharArray()) {
+            if (ch == '\n') {
+                sb.append("\\n");
+            } else if (ch == '\r') {
+                sb.append("\\r");
+            } else if (ch == '\t') {
+                sb.append("\\t");
+            } else if (ch < 0x20) {
+                sb.append(String.format("\\u%04X", (int) ch));
+            } else {
+                sb.append(ch);
+            }
+        }
+        return sb.toString();
+    }
+
+    private static String hex(long v) {
+        return String.format("0x%08X", v);
+    }
+
+    private static String oneLine(String message) {
+        return message == null ? "unknown error" : message.replace("\r\n", " ").replace('\n', ' ').replace('\r', ' ');
+    }
+
+    private static int usage(PrintStream err, String problem) {
+        err.println("packer: " + problem);
+        err.println(USAGE);
+        return EXIT_USAGE;
+    }
+}

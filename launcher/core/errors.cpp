@@ -1,0 +1,114 @@
+#include "core/errors.h"
+
+#include <cstdio>
+
+#include "core/config_keys.h"
+#include "core/configuration.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "portable/message_text.h"
+#include "win/encoding.h"
+
+namespace {
+
+bool dialogMode = true;
+HWND ownerWindow = nullptr;
+void (*hideSplash)() = nullptr;
+
+std::wstring longPathOrSame(const std::wstring& path) {
+    wchar_t buffer[kMaxText];
+    DWORD length = GetLongPathNameW(path.c_str(), buffer, kMaxText);
+    return length > 0 && length < kMaxText ? std::wstring(buffer, length) : path;
+}
+
+// The log line that follows the text, or nothing without a log.
+std::optional<std::wstring> logLine() {
+    std::optional<std::wstring> path = getLogPath();
+    if (!path)
+        return std::nullopt;
+    return L"\n\nLog: " + longPathOrSame(*path);
+}
+
+void writeToStandardError(const std::string& text) {
+    fputs(text.c_str(), stderr);
+    fputs("\n", stderr);
+    fflush(stderr);
+}
+
+} // namespace
+
+void showErrorMessage(const std::string& text) {
+    if (hideSplash)
+        hideSplash();
+    std::string composed = text;
+    if (std::optional<std::wstring> line = logLine())
+        composed += toNarrow(*line);
+    composed = cutToBuffer(composed, kMaxText);
+    if (dialogMode) {
+        std::string caption = getConfigString(key::kMessageCaption);
+        MessageBoxA(ownerWindow, composed.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+    } else {
+        writeToStandardError(composed);
+    }
+}
+
+void showErrorMessageW(const std::wstring& text) {
+    if (hideSplash)
+        hideSplash();
+    std::wstring composed = text;
+    if (std::optional<std::wstring> line = logLine())
+        composed += *line;
+    composed = cutToBuffer(composed, kMaxText);
+    if (dialogMode) {
+        std::wstring caption = getConfigWideString(key::kMessageCaption);
+        MessageBoxW(ownerWindow, composed.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+    } else {
+        writeToStandardError(toNarrow(composed));
+    }
+}
+
+void showMessage(int32_t key, const char* argument) {
+    std::string text = getConfigString(key);
+    showErrorMessage(cutToBuffer(replaceFirstPlaceholder<char>(text, argument), kMaxText));
+}
+
+void showMessageW(int32_t key, const wchar_t* argument) {
+    std::wstring text = getConfigWideString(key);
+    showErrorMessageW(cutToBuffer(replaceFirstPlaceholder<wchar_t>(text, argument), kMaxText));
+}
+
+void fatalError(const std::string& text) {
+    showErrorMessage(text);
+    exitLauncher(1);
+}
+
+void fatalMessage(int32_t key, const char* argument) {
+    showMessage(key, argument);
+    exitLauncher(1);
+}
+
+void fatalMessageW(int32_t key, const wchar_t* argument) {
+    showMessageW(key, argument);
+    exitLauncher(1);
+}
+
+void fatalLocalizedMessage(int32_t key) {
+    showErrorMessageW(getConfigMessage(key));
+    exitLauncher(1);
+}
+
+void exitLauncher(int code) {
+    const std::string& directory = getLauncherTempDirectory();
+    if (!directory.empty()) {
+        deleteDirectoryTree(directory, true);
+        RemoveDirectoryA(directory.c_str());
+    }
+    markDirectProcessEnd();
+    fflush(nullptr);
+    ExitProcess(static_cast<UINT>(code));
+}
+
+void setConsoleErrorMode() { dialogMode = false; }
+bool errorDialogMode() { return dialogMode; }
+void setErrorOwnerWindow(HWND window) { ownerWindow = window; }
+void setSplashHideHandler(void (*hide)()) { hideSplash = hide; }

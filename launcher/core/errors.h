@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "win/win32.h"
+
+// Shows an error in a message box or on standard error, by the error display mode, with
+// the log path appended when there is a log.
+void showErrorMessage(const std::string& text);
+void showErrorMessageW(const std::wstring& text);
+// The message of a key, with its first "{0}" replaced by the argument (none: unchanged).
+void showMessage(int32_t key, const char* argument);
+void showMessageW(int32_t key, const wchar_t* argument);
+
+[[noreturn]] void fatalError(const std::string& text);
+[[noreturn]] void fatalMessage(int32_t key, const char* argument);
+[[noreturn]] void fatalMessageW(int32_t key, const wchar_t* argument);
+[[noreturn]] void fatalLocalizedMessage(int32_t key);
+
+// Deletes the launcher temp directory and ends the process at once with `code`.
+[[noreturn]] void exitLauncher(int code);
+
+// Errors go to standard error from now on; there is no way back.
+void setConsoleErrorMode();
+bool errorDialogMode();
+void setErrorOwnerWindow(HWND window);
+
+// The splash screen registers how to hide itself before an error box appears.
+void setSplashHideHandler(void (*hide)());

@@ -1,0 +1,161 @@
+#include "core/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <vector>
+
+#include "core/paths.h"
+#include "portable/message_text.h"
+#include "win/encoding.h"
+#include "win/win32.h"
+
+namespace {
+
+std::mutex logLock;
+std::optional<std::wstring> logPath;
+FILE* logFile = nullptr;
+bool logInitialized = false;
+bool logPathShown = false;
+bool logRequested = false;
+bool directProcessEnd = false;
+LogPolicy logPolicy = LogPolicy::OnRequest;
+
+constexpr size_t kEnvironmentValueSize = 6000;
+
+bool environmentValueIsYes(const wchar_t* name) {
+    wchar_t value[kEnvironmentValueSize];
+    DWORD length = GetEnvironmentVariableW(name, value, kEnvironmentValueSize);
+    return length > 0 && length < kEnvironmentValueSize && wcscmp(value, L"yes") == 0;
+}
+
+bool isDirectory(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring logDirectory() {
+    wchar_t tmp[kEnvironmentValueSize];
+    DWORD length = GetEnvironmentVariableW(L"TMP", tmp, kEnvironmentValueSize);
+    if (length > 0 && length < kEnvironmentValueSize && isDirectory(tmp))
+        return tmp;
+    if (isDirectory(L"c:\\"))
+        return L"c:\\";
+    if (isDirectory(L"\\"))
+        return L"\\";
+    return L".";
+}
+
+std::optional<std::wstring> uniqueLogName() {
+    std::wstring directory = logDirectory();
+    if (directory.back() != L'\\' && directory.back() != L'/')
+        directory += L'\\';
+    for (unsigned number = 2; number != 0; ++number) {
+        std::wstring candidate = directory + L"qln_nlog_" + std::to_wstring(number);
+        if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_FILE_NOT_FOUND)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+// The classic 24-character time form, day of month with two digits.
+std::string currentTimeText() {
+    time_t now = time(nullptr);
+    char text[64] = "";
+    if (const tm* local = localtime(&now))
+        strftime(text, sizeof text, "%a %b %d %H:%M:%S %Y", local);
+    return text;
+}
+
+void deleteLogAtExit() {
+    if (directProcessEnd || logPathShown || !logPath)
+        return;
+    if (logFile) {
+        fclose(logFile);
+        logFile = nullptr;
+    }
+    DeleteFileW(logPath->c_str());
+}
+
+// Called with logLock held.
+void ensureLog() {
+    if (logPath && !logFile)
+        logFile = _wfopen(logPath->c_str(), L"a");
+    if (logInitialized)
+        return;
+    logInitialized = true;
+    bool requested = logRequested;
+    if (environmentValueIsYes(L"TARVO_LOG"))
+        requested = true;
+    if (environmentValueIsYes(L"QUILLON_LOG"))
+        requested = true;
+    if (logPolicy == LogPolicy::OnRequest && !requested)
+        return;
+    if (logPolicy == LogPolicy::AlwaysDeleteUnlessKept && !requested)
+        atexit(deleteLogAtExit);
+
+    logPath = uniqueLogName();
+    if (logPath)
+        logFile = _wfopen(logPath->c_str(), L"w");
+    if (!logFile) {
+        logPath = L"c:\\qln_nlog";
+        logFile = _wfopen(logPath->c_str(), L"w");
+        if (!logFile)
+            return;
+    }
+    std::string modulePath = cutToBuffer(toNarrow(getModuleFileName()), kMaxText);
+    fprintf(logFile, "Started executable %s at %s\n\n", modulePath.c_str(),
+            currentTimeText().c_str());
+    fflush(logFile);
+}
+
+void writeLine(const char* prefix, const char* format, va_list arguments) {
+    std::lock_guard<std::mutex> lock(logLock);
+    ensureLog();
+    if (!logFile)
+        return;
+    va_list copy;
+    va_copy(copy, arguments);
+    int length = _vscprintf(format, copy);
+    va_end(copy);
+    if (length > 0) {
+        std::vector<char> text(static_cast<size_t>(length) + 1);
+        _vsnprintf(text.data(), text.size(), format, arguments);
+        fputs(prefix, logFile);
+        fwrite(text.data(), 1, static_cast<size_t>(length), logFile);
+    } else {
+        fputs(prefix, logFile);
+    }
+    fputs("\n", logFile);
+    fclose(logFile);
+    logFile = nullptr;
+}
+
+} // namespace
+
+void logMessage(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    writeLine("", format, arguments);
+    va_end(arguments);
+}
+
+void logError(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    writeLine("ERROR: ", format, arguments);
+    va_end(arguments);
+}
+
+void requestLog() { logRequested = true; }
+
+void setLogPolicy(LogPolicy policy) { logPolicy = policy; }
+
+std::optional<std::wstring> getLogPath() {
+    logPathShown = true;
+    return logPath;
+}
+
+void markDirectProcessEnd() { directProcessEnd = true; }

@@ -1,0 +1,117 @@
+#include "core/process.h"
+
+#include "core/config_keys.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "portable/command_line.h"
+#include "win/encoding.h"
+#include "win/handles.h"
+
+namespace {
+
+bool languageRestart = false;
+std::string productWord = "quillon";
+std::wstring productWordW = L"quillon";
+char launcherFlavor = 0;
+HINSTANCE moduleInstance = nullptr;
+
+bool isLogSwitch(const std::wstring& word) {
+    return word == L"-create-qln-log" || word == L"-create-tvo-log" ||
+           word == L"/create-qln-log" || word == L"/create-tvo-log";
+}
+
+void offerToShowLog() {
+    std::optional<std::wstring> path = getLogPath();
+    std::wstring shown = path ? *path : std::wstring();
+    std::wstring prompt = L"The following log file will be created:\n\n" + shown +
+                          L"\n\nDo you want to open an Explorer window?";
+    if (MessageBoxW(nullptr, prompt.c_str(), productWordW.c_str(), MB_YESNO) != IDYES)
+        return;
+    wchar_t shortPath[MAX_PATH] = L"";
+    DWORD length = GetShortPathNameW(shown.c_str(), shortPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        lstrcpynW(shortPath, shown.c_str(), MAX_PATH);
+    wchar_t windowsDirectory[MAX_PATH] = L"";
+    GetWindowsDirectoryW(windowsDirectory, MAX_PATH);
+    std::wstring commandLine =
+        std::wstring(windowsDirectory) + L"\\explorer.exe /select," + shortPath;
+    logMessage("calling %S", commandLine.c_str());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &process)) {
+        logMessage("could not open explorer window %d", static_cast<int>(GetLastError()));
+        return;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+} // namespace
+
+void splitCommandLine(const std::wstring& text, ArgumentList& words) {
+    ::splitCommandLine<wchar_t>(text, words);
+}
+
+void initLauncher(HINSTANCE instance, ArgumentList* arguments) {
+    setLauncherTempDirectory("");
+    bool logSwitch = false;
+    if (arguments && arguments->size() >= 2 && isLogSwitch((*arguments)[1])) {
+        arguments->erase(arguments->begin() + 1);
+        requestLog();
+        logSwitch = true;
+    }
+    readConfiguration(arguments);
+
+    moduleInstance = instance;
+    std::string flavor = getConfigString(key::kFlavor, 2);
+    launcherFlavor = flavor.empty() ? 0 : flavor[0];
+    productWord = launcherFlavor == 't' ? "tarvo" : "quillon";
+    productWordW = toWide(productWord);
+
+    if (logSwitch)
+        offerToShowLog();
+}
+
+void setLanguageRestart() { languageRestart = true; }
+bool isLanguageRestart() { return languageRestart; }
+const std::string& getProductWord() { return productWord; }
+const std::wstring& getProductWordW() { return productWordW; }
+char getLauncherFlavor() { return launcherFlavor; }
+HINSTANCE getModuleInstance() { return moduleInstance; }
+
+bool obtainConsole() {
+    using AttachConsoleFunction = BOOL(WINAPI*)(DWORD);
+    auto attach = reinterpret_cast<AttachConsoleFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "AttachConsole")));
+    if (attach) {
+        if (attach(ATTACH_PARENT_PROCESS) || GetLastError() == ERROR_ACCESS_DENIED)
+            return true;
+    }
+    return AllocConsole() != FALSE;
+}
+
+void rebootSystem() {
+    // Tests cannot let Wine restart; they name a file that records the request instead.
+    wchar_t testFile[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"QLN_TEST_REBOOT_FILE", testFile, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        UniqueFile marker(CreateFileW(testFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        return;
+    }
+    Sleep(5000);
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return;
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid)) {
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        if (GetLastError() == 0)
+            ExitWindowsEx(EWX_REBOOT, 0);
+    }
+    CloseHandle(token);
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+// Finds a Java runtime in the configured version range and loads its JVM library.
+// `location` names a runtime to use instead of searching; null searches.
+bool LoadDLL(bool showMessages, const char* location, bool isJavaExe);
+
+// "64" or "32": the bitness the messages about a missing runtime name.
+const char* launcherBitness();

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Packs the sample application into an exe and starts it under Wine, with the diagnostic
+# log switched on, then shows how the start went.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+work=build/demo
+rm -rf "$work" && mkdir -p "$work/tmp"
+export WINEDEBUG=-all
+export WINEPREFIX="$PWD/build/demo-wineprefix"
+if [ ! -d "$WINEPREFIX/drive_c" ]; then
+    echo "Creating the Wine prefix (once)..."
+    wineboot -i >/dev/null 2>&1 || true
+fi
+
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ]; then
+    for n in $(seq 90 120); do
+        [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
+    done
+    Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY="$display"
+    sleep 1
+fi
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+java -jar build/dist/packer.jar pack --stub build/dist/win64/app-launcher.exe \
+    --config samples/hello/config.json --out "$work/hello.exe"
+java -jar build/dist/packer.jar inspect "$work/hello.exe"
+
+echo
+echo "Starting hello.exe under Wine (QUILLON_LOG=yes)..."
+set +e
+QUILLON_LOG=yes wine "$work/hello.exe" first-argument "second argument"
+code=$?
+set -e
+echo "exit code: $code"
+log=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/qln_nlog_* 2>/dev/null | tail -n 1 || true)
+if [ -n "$log" ]; then
+    echo "--- diagnostic log ($log) ---"
+    cat "$log"
+    rm -f "$log"
+fi
