@@ -4,6 +4,7 @@
 #include "core/configuration.h"
 #include "core/errors.h"
 #include "core/log.h"
+#include "core/paths.h"
 #include "core/process.h"
 #include "jvm/runtime_search.h"
 #include "win/win32.h"
@@ -48,6 +49,10 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail) {
     splitCommandLine(GetCommandLineW(), arguments);
     initLauncher(instance, &arguments);
     handleConsoleSwitches(arguments);
+
+    if (extractIncludedFiles(true) != 0)
+        fatalMessage(key::kMessageInternalError, "16");
+    prependNativeLibraryPath();
 
     if (!LoadDLL(true, nullptr, false))
         exitLauncher(83);

@@ -1,7 +1,13 @@
 #include "core/paths.h"
 
-#include <vector>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 
+#include "core/config_keys.h"
+#include "core/configuration.h"
+#include "core/errors.h"
 #include "core/log.h"
 #include "portable/path_text.h"
 #include "win/encoding.h"
@@ -11,39 +17,42 @@ namespace {
 
 std::string launcherTempDirectory;
 
+UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
+
 bool endsWithExe(const std::string& path) {
     return path.size() >= 4 && lstrcmpiA(path.c_str() + path.size() - 4, ".exe") == 0;
 }
 
-UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
-
-std::wstring longPathOf(const std::wstring& path) {
-    std::vector<wchar_t> buffer(MAX_PATH);
+// Win32 queries that report the length they need are retried with a larger buffer.
+template <class Char, class Query>
+std::basic_string<Char> queryGrowing(Query query) {
+    std::vector<Char> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetLongPathNameW(path.c_str(), buffer.data(), buffer.size());
+        DWORD length = query(buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0)
-            return path;
+            return {};
         if (length < buffer.size())
-            return std::wstring(buffer.data(), length);
+            return std::basic_string<Char>(buffer.data(), length);
         buffer.resize(length + 1);
     }
 }
 
+std::wstring longPathOf(const std::wstring& path) {
+    std::wstring result = queryGrowing<wchar_t>([&](wchar_t* buffer, DWORD size) {
+        return GetLongPathNameW(path.c_str(), buffer, size);
+    });
+    return result.empty() ? path : result;
+}
+
 std::wstring shortPathOf(const std::wstring& path) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), buffer.size());
-        if (length == 0)
-            return std::wstring();
-        if (length < buffer.size())
-            return std::wstring(buffer.data(), length);
-        buffer.resize(length + 1);
-    }
+    return queryGrowing<wchar_t>([&](wchar_t* buffer, DWORD size) {
+        return GetShortPathNameW(path.c_str(), buffer, size);
+    });
 }
 
 std::string narrowIfUsable(const std::wstring& path) {
     if (path.empty() || !fitsCodePage(path, fileCodePage()))
-        return std::string();
+        return {};
     std::string narrow = toNarrow(path, fileCodePage());
     return endsWithExe(narrow) ? narrow : std::string();
 }
@@ -56,6 +65,115 @@ std::string narrowModuleFileName() {
             return std::string(buffer.data(), length);
         buffer.resize(buffer.size() * 2);
     }
+}
+
+// Narrow text is collapsed through UTF-16, since a DBCS trail byte can look like '\'.
+std::string collapseNarrow(const std::string& path) {
+    std::wstring wide = toWide(path, fileCodePage());
+    std::wstring collapsed = collapseBackslashes(wide);
+    if (!fitsCodePage(collapsed, fileCodePage()))
+        return path;
+    return toNarrow(collapsed, fileCodePage());
+}
+
+std::string fullPathOf(const std::string& path) {
+    std::string full = queryGrowing<char>([&](char* buffer, DWORD size) {
+        return GetFullPathNameA(path.c_str(), size, buffer, nullptr);
+    });
+    return full.empty() ? path : full;
+}
+
+std::wstring fullPathOfW(const std::wstring& path) {
+    std::wstring full = queryGrowing<wchar_t>([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+    });
+    return full.empty() ? path : full;
+}
+
+template <class String>
+String directoryPart(const String& path) {
+    size_t slash = path.find_last_of('\\');
+    return slash == String::npos ? String() : path.substr(0, slash + 1);
+}
+
+std::wstring lowerCase(std::wstring text) {
+    if (!text.empty())
+        CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::optional<std::string> environmentValue(const char* name) {
+    std::string value = queryGrowing<char>([&](char* buffer, DWORD size) {
+        return GetEnvironmentVariableA(name, buffer, size);
+    });
+    if (value.empty() && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+        return std::nullopt;
+    return value;
+}
+
+std::string windowsDirectory() {
+    return queryGrowing<char>(
+        [](char* buffer, DWORD size) { return GetSystemWindowsDirectoryA(buffer, size); });
+}
+
+std::string withBackslash(std::string directory) {
+    if (!directory.empty() && directory.back() != '\\' && directory.back() != '/')
+        directory += '\\';
+    return directory;
+}
+
+struct TempChoice {
+    bool systemDirectory;  // the system's own directory is usable as it is
+    std::string narrow;    // the narrow result
+};
+
+TempChoice chooseTempDirectory() {
+    std::vector<char> buffer(kMaxText);
+    DWORD length = GetTempPathA(kMaxText, buffer.data());
+    logMessage("GetTempPath returned %d (last error %d)", static_cast<int>(length),
+               static_cast<int>(GetLastError()));
+    std::string result = length > 0 && length < kMaxText ? std::string(buffer.data(), length) : "";
+    if (result.empty()) {
+        result = environmentValue("HOMEDRIVE").value_or("") +
+                 environmentValue("HOMEPATH").value_or("");
+        logMessage("No temp dir defined. Using home %s", result.c_str());
+    } else {
+        logMessage("make dir returned %d", CreateDirectoryA(result.c_str(), nullptr) ? 0 : -1);
+    }
+    std::string longForm = queryGrowing<char>([&](char* out, DWORD size) {
+        return GetLongPathNameA(result.c_str(), out, size);
+    });
+    if (longForm.empty())
+        longForm = result;
+    if (longForm.find('?') == std::string::npos)
+        return {true, result};
+
+    std::string windows = windowsDirectory();
+    for (const std::string& candidate :
+         {windows + "\\temp", std::string("c:\\temp"), std::string("c:\\tmp"), windows}) {
+        if (isWritableDirectory(candidate))
+            return {false, candidate};
+    }
+    if (isWritableDirectory("c:")) {
+        CreateDirectoryA("c:\\tmp", nullptr);
+        if (isWritableDirectory("c:\\tmp"))
+            return {false, "c:\\tmp"};
+    }
+    fatalMessageW(key::kMessageNoTempDirectory, nullptr);
+}
+
+UniqueFind findFirst(const std::string& path, WIN32_FIND_DATAA& entry) {
+    return UniqueFind(FindFirstFileA(path.c_str(), &entry));
+}
+
+// Included file names are relative and stay inside the launcher temp directory.
+bool isSafeIncludedName(const std::string& name) {
+    if (name.find_first_of(":/") != std::string::npos || name[0] == '\\')
+        return false;
+    for (const std::string& part : splitList(name, '\\'))
+        if (part == "." || part == "..")
+            return false;
+    return true;
 }
 
 } // namespace
@@ -82,14 +200,146 @@ const std::string& getExecutablePath() {
             narrow = narrowIfUsable(shortPathOf(getExecutablePathW()));
         if (narrow.empty()) {
             std::string module = narrowModuleFileName();
-            std::vector<char> buffer(module.size() + MAX_PATH);
-            DWORD length = GetShortPathNameA(module.c_str(), buffer.data(), buffer.size());
-            narrow = length > 0 && length < buffer.size() ? std::string(buffer.data(), length)
-                                                          : module;
+            std::string shortForm = queryGrowing<char>([&](char* buffer, DWORD size) {
+                return GetShortPathNameA(module.c_str(), buffer, size);
+            });
+            narrow = shortForm.empty() ? module : shortForm;
         }
-        return toNarrow(collapseBackslashes(toWide(narrow, fileCodePage())), fileCodePage());
+        return collapseNarrow(narrow);
     }();
     return path;
+}
+
+const LauncherDirectory& getExecutableDirectory() {
+    static const LauncherDirectory directory = [] {
+        LauncherDirectory d;
+        d.narrow = directoryPart(getExecutablePath());
+        d.narrowWidened = toWide(d.narrow, fileCodePage());
+        d.longForm = directoryPart(getExecutablePathW());
+        return d;
+    }();
+    return directory;
+}
+
+std::string resolvePath(const std::string& path, const std::string* baseFile) {
+    if (!isRelativePath(path))
+        return collapseNarrow(path);
+    std::string base = baseFile ? directoryPart(fullPathOf(*baseFile))
+                                : getExecutableDirectory().narrow;
+    return collapseNarrow(base + path);
+}
+
+std::wstring resolvePathW(const std::wstring& path, bool useNarrowDirectoryForm,
+                          const std::wstring* baseFile) {
+    if (!isRelativePath(path))
+        return collapseBackslashes(path);
+    std::wstring base;
+    if (baseFile)
+        base = directoryPart(fullPathOfW(*baseFile));
+    else if (useNarrowDirectoryForm)
+        base = getExecutableDirectory().narrowWidened;
+    else
+        base = getExecutableDirectory().longForm;
+    return collapseBackslashes(base + path);
+}
+
+std::string normalizePath(const std::string& path, bool keepCase) {
+    std::string full = fullPathOf(resolvePath(path));
+    if (!keepCase) {
+        std::wstring lowered = lowerCase(toWide(full, fileCodePage()));
+        if (fitsCodePage(lowered, fileCodePage()))
+            full = toNarrow(lowered, fileCodePage());
+    }
+    return collapseNarrow(full);
+}
+
+std::wstring normalizePathW(const std::wstring& path, bool useNarrowDirectoryForm, bool keepCase) {
+    std::wstring full = fullPathOfW(resolvePathW(path, useNarrowDirectoryForm));
+    if (!keepCase)
+        full = lowerCase(full);
+    return collapseBackslashes(full);
+}
+
+std::string resolvePathList(const std::string& list) {
+    std::string joined;
+    for (const std::string& piece : splitList(list, ';')) {
+        if (!joined.empty())
+            joined += ';';
+        joined += resolvePath(piece);
+    }
+    return joined;
+}
+
+bool fileExists(const std::string& path) {
+    FILETIME ignored;
+    return isDriveRoot(path) || getFileLastWriteTime(path, ignored);
+}
+
+bool fileExistsW(const std::wstring& path) {
+    FILETIME ignored;
+    return isDriveRoot(path) || getFileLastWriteTimeW(path, ignored);
+}
+
+bool getFileLastWriteTime(const std::string& path, FILETIME& time) {
+    WIN32_FIND_DATAA entry;
+    if (!findFirst(path, entry))
+        return false;
+    time = entry.ftLastWriteTime;
+    return true;
+}
+
+bool getFileLastWriteTimeW(const std::wstring& path, FILETIME& time) {
+    WIN32_FIND_DATAW entry;
+    UniqueFind search(FindFirstFileW(path.c_str(), &entry));
+    if (!search)
+        return false;
+    time = entry.ftLastWriteTime;
+    return true;
+}
+
+bool isWritableDirectory(const std::string& directory) {
+    // Tests use this to make every fallback directory unusable.
+    if (environmentValue("QLN_TEST_NO_WRITABLE_DIRECTORY").value_or("") == "1")
+        return false;
+    std::string probe = directory + "\\tvo_w_testdir";
+    RemoveDirectoryA(probe.c_str());
+    if (!CreateDirectoryA(probe.c_str(), nullptr))
+        return false;
+    bool exists = fileExists(probe);
+    RemoveDirectoryA(probe.c_str());
+    return exists;
+}
+
+std::string getTempDirectory() { return chooseTempDirectory().narrow; }
+
+std::wstring getTempDirectoryW() {
+    TempChoice choice = chooseTempDirectory();
+    if (!choice.systemDirectory)
+        return toWide(choice.narrow, fileCodePage());
+    std::wstring wide = queryGrowing<wchar_t>(
+        [](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+    return wide.empty() ? toWide(choice.narrow, fileCodePage()) : wide;
+}
+
+std::string makeTempFileName() {
+    std::string directory = getTempDirectory();
+    logMessage("tempPath is %s", directory.c_str());
+    char name[MAX_PATH + 16] = "";
+    std::string result;
+    if (GetTempFileNameA(directory.c_str(), "tvo", 0, name) != 0) {
+        result = name;
+    } else {
+        logMessage("GetTempFileName failed (last error %d)", static_cast<int>(GetLastError()));
+        srand(static_cast<unsigned>(time(nullptr)));
+        result = withBackslash(directory) + "tvo" + std::to_string(rand());
+    }
+    logMessage("tempFile is %s", result.c_str());
+    return result;
+}
+
+std::string makePidTempFileName(uint32_t processId) {
+    // The fallback directories carry no trailing backslash; the name goes inside them.
+    return withBackslash(getTempDirectory()) + "tvo_p" + std::to_string(processId) + ".tmp";
 }
 
 const std::string& getLauncherTempDirectory() { return launcherTempDirectory; }
@@ -98,15 +348,92 @@ void setLauncherTempDirectory(const std::string& directory) {
     launcherTempDirectory = directory;
 }
 
+void createLauncherTempDir() {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        std::string directory =
+            makeTempFileName() + "_dir" + std::to_string(static_cast<long long>(time(nullptr)));
+        logMessage("Temp dir3: %s", directory.c_str());
+        if (CreateDirectoryA(directory.c_str(), nullptr)) {
+            launcherTempDirectory = directory;
+            return;
+        }
+        logMessage("Could not create dir (%d)", static_cast<int>(GetLastError()));
+    }
+    launcherTempDirectory.clear();
+    fatalMessage(key::kMessageInternalError, "7");
+}
+
+int extractIncludedFiles(bool createTempDir) {
+    logMessage("extracting files");
+    int32_t count = getConfigInt(key::kIncludedFileCount);
+    logMessage("Included files: %d", count);
+    if (count <= 0) {
+        if (createTempDir)
+            launcherTempDirectory.clear();
+        return 0;
+    }
+    if (createTempDir)
+        createLauncherTempDir();
+
+    UniqueFile file = openLauncherFile();
+    if (!file) {
+        logError("Could not open %S", getExecutablePathW().c_str());
+        return 1;
+    }
+    LARGE_INTEGER start;
+    start.QuadPart = getIncludedFilesStart();
+    SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
+
+    std::vector<std::string> names = splitList(getConfigString(key::kIncludedFileNames), ';');
+    if (names.size() > static_cast<size_t>(count))
+        names.resize(static_cast<size_t>(count));
+    for (const std::string& name : names) {
+        std::string target = launcherTempDirectory + "\\" + name;
+        if (!isSafeIncludedName(name)) {
+            logError("included file name leaves the temp directory: %s", name.c_str());
+            fatalMessage(key::kMessageInternalError, "11");
+        }
+        size_t slash = name.find('\\');
+        if (slash != std::string::npos) {
+            std::string directory = launcherTempDirectory + "\\" + name.substr(0, slash);
+            logMessage("creating directory %s", directory.c_str());
+            if (!CreateDirectoryA(directory.c_str(), nullptr) &&
+                GetLastError() != ERROR_ALREADY_EXISTS)
+                logError("failed to create directory %s", directory.c_str());
+        }
+        int status = extractIncludedFile(file.get(), target);
+        if (status != 0) {
+            logError("Failed to extract %s", target.c_str());
+            return status;
+        }
+    }
+    LARGE_INTEGER zero{}, position{};
+    SetFilePointerEx(file.get(), zero, &position, FILE_CURRENT);
+    setIncludedFilesEnd(static_cast<uint32_t>(position.QuadPart));
+    file.reset();
+    logMessage("extracting files done");
+    return 0;
+}
+
+std::vector<std::string> listDirectory(const std::string& directory, const std::string& extension) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    UniqueFind search = findFirst(listingPattern(directory, extension), entry);
+    if (!search)
+        return names;
+    do
+        names.push_back(entry.cFileName);
+    while (FindNextFileA(search.get(), &entry));
+    return names;
+}
+
 void deleteDirectoryTree(const std::string& path, bool recurse) {
     if (path.empty() || path[0] == '.')
         return;
     logMessage("emptying %s", path.c_str());
-    std::string base = path;
-    if (base.back() != '\\')
-        base += '\\';
+    std::string base = withBackslash(path);
     WIN32_FIND_DATAA entry;
-    UniqueFind search(FindFirstFileA((base + "*.*").c_str(), &entry));
+    UniqueFind search = findFirst(base + "*.*", entry);
     if (!search)
         return;
     do {

@@ -1,11 +1,15 @@
 #include "core/process.h"
 
 #include "core/config_keys.h"
+#include "core/expansion.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "portable/command_line.h"
 #include "win/encoding.h"
 #include "win/handles.h"
+
+#include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -18,6 +22,28 @@ HINSTANCE moduleInstance = nullptr;
 bool isLogSwitch(const std::wstring& word) {
     return word == L"-create-qln-log" || word == L"-create-tvo-log" ||
            word == L"/create-qln-log" || word == L"/create-tvo-log";
+}
+
+std::string queryEnvironment(const char* name) {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = GetEnvironmentVariableA(name, buffer.data(), buffer.size());
+        if (length < buffer.size())
+            return std::string(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+void changeWorkingDirectory() {
+    std::wstring directory = getConfigWideString(key::kWorkingDirectory);
+    if (directory.empty()) {
+        logMessage("working directory unchanged");
+        return;
+    }
+    expandVariables(directory, true);
+    directory = normalizePathW(directory, true, true);
+    SetCurrentDirectoryW(directory.c_str());
+    logMessage("change working directory to %S", directory.c_str());
 }
 
 void offerToShowLog() {
@@ -70,8 +96,29 @@ void initLauncher(HINSTANCE instance, ArgumentList* arguments) {
     productWord = launcherFlavor == 't' ? "tarvo" : "quillon";
     productWordW = toWide(productWord);
 
+    if (!languageRestart)
+        changeWorkingDirectory();
     if (logSwitch)
         offerToShowLog();
+}
+
+void prependNativeLibraryPath() {
+    constexpr size_t kPathBuffer = 48000;
+    std::string directories = getConfigString(key::kNativeLibraryDirectories);
+    logMessage("native lib dir is %s", directories.c_str());
+    expandVariablesNarrow(directories);
+    std::string path = cutToBuffer(resolvePathList(directories), kPathBuffer);
+    if (!path.empty() && path.back() != ';')
+        path += ';';
+    std::string oldPath = queryEnvironment("PATH");
+    path = cutToBuffer(path + oldPath, kPathBuffer);
+    if (SetEnvironmentVariableA("PATH", path.c_str()))
+        logMessage("Setting PATH (native libs) %s", path.c_str());
+    else
+        logMessage("Setting PATH (native libs) %s failed with error %d", path.c_str(),
+                   static_cast<int>(GetLastError()));
+    // The C runtime keeps its own copy of the environment; keep both views the same.
+    _putenv(("PATH=" + path).c_str());
 }
 
 void setLanguageRestart() { languageRestart = true; }

@@ -24,6 +24,9 @@ const std::wstring& getProductWordW();
 char getLauncherFlavor();
 HINSTANCE getModuleInstance();
 
+// Puts the native library directories of the configuration in front of PATH.
+void prependNativeLibraryPath();
+
 // Attaches to the parent's console or allocates one; true when the process has one.
 bool obtainConsole();
 

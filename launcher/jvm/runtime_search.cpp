@@ -4,6 +4,12 @@
 #include "core/errors.h"
 #include "core/log.h"
 
+namespace {
+std::string jvmHome;
+} // namespace
+
+const std::string& getJvmHome() { return jvmHome; }
+
 const char* launcherBitness() { return sizeof(void*) == 8 ? "64" : "32"; }
 
 bool LoadDLL(bool showMessages, const char* location, bool isJavaExe) {

@@ -20,7 +20,7 @@ struct ExpansionValues {
 // Replaces every occurrence of `pattern`, searching on behind each inserted value, so a
 // value that contains its own reference cannot loop. The text never grows past
 // `bufferSize - 1` characters: a longer result is cut, and the return value says so.
-// `onReplace(text)` is called after each substitution.
+// `onReplace(pattern, value, text)` is called after each substitution.
 template <class Char, class OnReplace>
 bool replaceAll(std::basic_string<Char>& text, std::basic_string_view<Char> pattern,
                 std::basic_string_view<Char> value, size_t bufferSize, OnReplace&& onReplace) {
@@ -35,7 +35,7 @@ bool replaceAll(std::basic_string<Char>& text, std::basic_string_view<Char> patt
             text.resize(limit);
             complete = false;
         }
-        onReplace(static_cast<const std::basic_string<Char>&>(text));
+        onReplace(pattern, value, static_cast<const std::basic_string<Char>&>(text));
         size_t next = at + value.size();
         if (next >= text.size())
             break;

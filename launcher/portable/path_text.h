@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 // Every run of backslashes becomes one, but the first two characters are never merged, so
 // a network path keeps its leading pair.
@@ -15,4 +16,61 @@ String collapseBackslashes(String path) {
     }
     path.resize(out);
     return path;
+}
+
+// Absolute paths are "X:\..." and "\\..." (an optional leading double quote is ignored);
+// everything else, also "X:/..." and "\...", counts as relative.
+template <class String>
+bool isRelativePath(const String& path) {
+    size_t start = !path.empty() && path[0] == '"' ? 1 : 0;
+    if (path.size() < start + 3)
+        return true;
+    if (path[start + 1] == ':' && path[start + 2] == '\\')
+        return false;
+    return !(path[start] == '\\' && path[start + 1] == '\\');
+}
+
+// "C:\", "C:\." and "C:\.\." name a drive root, which exists without a directory search.
+template <class String>
+bool isDriveRoot(const String& path) {
+    if (path.size() < 3 || path[1] != ':' || path[2] != '\\')
+        return false;
+    auto rest = path.substr(3);
+    auto is = [&rest](const char* ascii) {
+        size_t n = std::char_traits<char>::length(ascii);
+        if (rest.size() != n)
+            return false;
+        for (size_t i = 0; i < n; ++i)
+            if (rest[i] != static_cast<typename String::value_type>(ascii[i]))
+                return false;
+        return true;
+    };
+    return is("") || is(".") || is(".\\.");
+}
+
+// The search pattern of a directory listing: "jar" and ".jar" both give "dir\*.jar".
+template <class String>
+String listingPattern(const String& directory, const String& extension) {
+    String pattern = directory;
+    pattern += '\\';
+    pattern += '*';
+    if (extension.empty() || extension[0] != '.')
+        pattern += '.';
+    return pattern + extension;
+}
+
+// Splits a ";"-separated list, skipping empty pieces.
+template <class String>
+std::vector<String> splitList(const String& list, typename String::value_type separator) {
+    std::vector<String> pieces;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(separator, start);
+        if (end == String::npos)
+            end = list.size();
+        if (end > start)
+            pieces.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -36,6 +38,57 @@ TEST(CollapseBackslashes, RunsBecomeOneButTheLeadingPairStays) {
 // A wide character whose low byte is a backslash is an ordinary character.
 TEST(CollapseBackslashes, WideCharactersAreNotBackslashes) {
     EXPECT_EQ(collapseBackslashes(std::u16string(u"c:\\\u015C\u015C\\\\x")), u"c:\\\u015C\u015C\\x");
+}
+
+} // namespace
+
+namespace {
+
+TEST(IsRelativePath, Table) {
+    struct Case {
+        const char* path;
+        bool relative;
+    };
+    const Case cases[] = {
+        {"c:\\java", false},  {"C:\\", false},         {"\\\\server\\share", false},
+        {"\"c:\\java\"", false}, {"\"c:\\", false},     {"\"c:", true},
+        {"jre", true},        {"c:", true},            {"c:/java", true},
+        {"\\java", true},     {"..\\jre", true},       {"", true},
+        {"ab", true},         {"\"\\\\server", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(isRelativePath(std::string(c.path)), c.relative);
+        EXPECT_EQ(isRelativePath(std::u16string(c.path, c.path + strlen(c.path))), c.relative);
+    }
+}
+
+TEST(IsDriveRoot, Table) {
+    struct Case {
+        const char* path;
+        bool root;
+    };
+    const Case cases[] = {
+        {"C:\\", true},  {"c:\\.", true},   {"C:\\.\\.", true}, {"C:", false},
+        {"C:\\x", false}, {"C:\\..", false}, {"C:/", false},    {"C:\\.\\.\\.", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(isDriveRoot(std::string(c.path)), c.root);
+    }
+}
+
+TEST(ListingPattern, ExtensionWithOrWithoutDot) {
+    EXPECT_EQ(listingPattern(std::string("C:\\lib"), std::string("jar")), "C:\\lib\\*.jar");
+    EXPECT_EQ(listingPattern(std::string("C:\\lib"), std::string(".jar")), "C:\\lib\\*.jar");
+}
+
+TEST(SplitList, SkipsEmptyPieces) {
+    using List = std::vector<std::string>;
+    EXPECT_EQ(splitList(std::string("a;;b;"), ';'), (List{"a", "b"}));
+    EXPECT_EQ(splitList(std::string(";"), ';'), List{});
+    EXPECT_EQ(splitList(std::string(""), ';'), List{});
+    EXPECT_EQ(splitList(std::string("lib\\a.dll"), ';'), List{"lib\\a.dll"});
 }
 
 } // namespace
