@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
+#include "core/single_instance.h"
 #include "jvm/runtime_search.h"
 #include "win/win32.h"
 
@@ -49,6 +50,8 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail) {
     splitCommandLine(GetCommandLineW(), arguments);
     initLauncher(instance, &arguments);
     handleConsoleSwitches(arguments);
+    if (!isLanguageRestart())
+        enforceSingleInstance(true, true);
 
     if (extractIncludedFiles(true) != 0)
         fatalMessage(key::kMessageInternalError, "16");
