@@ -1,0 +1,117 @@
+"""Fixtures for the Wine integration tests; tests/README.md shows how to use them."""
+
+from pathlib import Path
+
+import pytest
+
+from harness import Registry, Running, WineSession, pack as pack_exe
+from harness.packer import missing_packer_parts
+from harness.paths import build_tools, launcher_path, tool_path
+
+
+@pytest.fixture(scope="session")
+def tools() -> dict:
+    """Paths of runner.exe and msgbox-probe.exe, built first when the build has none."""
+    names = ("runner", "msgbox-probe")
+    if any(tool_path(n) is None for n in names):
+        output = build_tools()
+        if any(tool_path(n) is None for n in names):
+            pytest.fail("cannot build the test tools:\n" + output)
+    return {n: tool_path(n) for n in names}
+
+
+@pytest.fixture(scope="session")
+def wine_session():
+    """Xvfb, a fresh prefix and a persistent wineserver for the whole run."""
+    session = WineSession()
+    try:
+        session.start()
+        yield session
+    finally:
+        session.close()
+
+
+@pytest.fixture
+def test_dir(tmp_path) -> Path:
+    """The test's own folder: default working directory, home of packed exes and specs."""
+    return tmp_path
+
+
+@pytest.fixture
+def tmp_dir(test_dir) -> Path:
+    """The folder that TMP and TEMP name in the default environment; logs land here."""
+    path = test_dir / "tmp"
+    path.mkdir()
+    return path
+
+
+@pytest.fixture
+def registry(wine_session, test_dir):
+    """Registry access; afterwards the launchers' keys and every key written here are gone."""
+    reg = Registry(wine_session, work_dir=test_dir)
+    yield reg
+    reg.cleanup()
+
+
+@pytest.fixture
+def start(wine_session, tools, test_dir, tmp_dir, registry):
+    """start(exe, ...) -> Running, for programs that run beside each other; takes the same
+    arguments as `run`. Whatever is still running at the end of the test is killed."""
+    started = []
+
+    def start_program(exe, **options) -> Running:
+        running = Running(wine_session, tools["runner"], test_dir, tmp_dir, exe=exe, **options)
+        started.append(running)
+        return running
+
+    yield start_program
+    for running in started:
+        running.kill()
+    # A log that fell back to c:\ must not be found by the next test.
+    for leftover in wine_session.drive_c.glob("qln_nlog*"):
+        leftover.unlink()
+
+
+@pytest.fixture
+def run(start):
+    """run(exe, args=None, cmdline=None, env=None, cwd=None, lc_all="en_US.UTF-8",
+    answers=(), timeout=30, stdin=None, default_environment=True, inherit=(),
+    check_answers=True) -> Result. Starts `exe` through the runner and waits for it."""
+
+    def run_program(exe, **options):
+        return start(exe, **options).wait()
+
+    return run_program
+
+
+@pytest.fixture
+def probe(tools) -> Path:
+    return tools["msgbox-probe"]
+
+
+def require_built(stub: str) -> Path:
+    """The path of a built launcher; skips the test when the build has not made it."""
+    path = launcher_path(stub)
+    if not path.is_file():
+        pytest.skip(f"{path} is not built (make build)")
+    return path
+
+
+@pytest.fixture
+def launcher():
+    """launcher("app-launcher") -> Path of the unpacked stub; skips when it is not built."""
+    return require_built
+
+
+@pytest.fixture
+def pack(test_dir):
+    """pack(config, stub="app-launcher", name="app.exe", files=None) -> Path of the packed exe
+    in the test folder. Skips when the packer or the stub is not built."""
+
+    def pack_in_test_dir(config, stub="app-launcher", name="app.exe", files=None):
+        missing = missing_packer_parts(stub)
+        if missing:
+            pytest.skip("not built: " + ", ".join(missing) + " (make build)")
+        return pack_exe(test_dir, config, stub=stub, name=name, files=files)
+
+    return pack_in_test_dir
