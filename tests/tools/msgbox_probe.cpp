@@ -8,6 +8,7 @@
 //   cwd                  print "cwd=" and the current directory
 //   lcid                 print "lcid=0x%04X" with GetUserDefaultLCID()
 //   acp                  print "acp=%u" with GetACP()
+//   short PATH           print "short=" and GetShortPathNameW(PATH)
 //   out TEXT / err TEXT  write TEXT and a line feed to standard output / standard error
 //   box CAPTION TEXT TYPE    MessageBoxW with TYPE (decimal or 0x hex); print "box=<result>"
 //   boxa CAPTION TEXT TYPE   the same through MessageBoxA, texts in the ANSI code page
@@ -146,6 +147,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             printLine(std::wstring(L"lcid=") + text);
         } else if (action == L"acp") {
             printLine(L"acp=" + std::to_wstring(GetACP()));
+        } else if (action == L"short") {
+            operand(1);
+            wchar_t shortPath[MAX_PATH * 4] = L"";
+            GetShortPathNameW(argv[++i], shortPath, MAX_PATH * 4);
+            printLine(std::wstring(L"short=") + shortPath);
         } else if (action == L"out" || action == L"err") {
             operand(1);
             printLine(action == L"out" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, argv[++i]);

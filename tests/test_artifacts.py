@@ -1,0 +1,30 @@
+"""What the build delivers: images of the right kind, stripped, standing on their own."""
+
+import re
+import subprocess
+
+import pytest
+
+from harness import DIST, assert_pe, read_pe
+
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "comctl32.dll", "shell32.dll",
+               "msvcrt.dll", "gdi32.dll", "ws2_32.dll", "ole32.dll", "shlwapi.dll",
+               "comdlg32.dll", "version.dll", "api-ms-win-crt-runtime-l1-1-0.dll"}
+
+
+@pytest.mark.parametrize("path, machine, subsystem", [
+    ("win64/app-launcher.exe", "x64", "gui"),
+    ("win64/setup-launcher.exe", "x64", "gui"),
+    ("win32/setup-launcher.exe", "x86", "gui"),
+    ("win64/service-launcher.exe", "x64", "console"),
+])
+def test_launcher_images(path, machine, subsystem):
+    exe = DIST / path
+    if not exe.is_file():
+        pytest.skip(f"{exe} is not built (make build)")
+    assert_pe(exe, machine=machine, subsystem=subsystem, stripped=True)
+    # Nothing may follow the last section of a stub: that is where the payload goes.
+    assert read_pe(exe).overlay_size == 0
+    imports = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(exe)], capture_output=True, text=True).stdout
+    dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", imports)}
+    assert dlls <= SYSTEM_DLLS, f"needs DLLs that Windows lacks: {dlls - SYSTEM_DLLS}"
