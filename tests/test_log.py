@@ -13,7 +13,7 @@ LOG_PROMPT = ("The following log file will be created:\n\n{}\n\n"
 
 
 def app(pack, flavor="q"):
-    return pack({"flavor": flavor, "keys": {"107": "0"}})
+    return pack({"keys": {"107": "0", "2001": flavor}})
 
 
 def log_files(directory):
@@ -44,7 +44,9 @@ def test_environment_requests(pack, run, env, wanted):
 
 @pytest.mark.parametrize("switch", ["-create-qln-log", "-create-tvo-log", "/create-qln-log",
                                     "/create-tvo-log"])
-@pytest.mark.parametrize("flavor, product", [("q", "quillon"), ("t", "tarvo")])
+@pytest.mark.parametrize("flavor, product", [("q", "quillon"), ("t", "tarvo"), ("tq", "tarvo"),
+                                             ("x", "quillon"), ("", "quillon"),
+                                             (None, "quillon")])
 def test_switch_as_first_argument_asks_to_show_the_log(pack, run, switch, flavor, product):
     result = run(app(pack, flavor), args=[switch, "more"], answers=["NO"])
     assert result.log is not None

@@ -135,3 +135,16 @@ def test_command_line_words_under_windows(test_dir, run, cmdline_tail, words):
     exe = pack_exe(test_dir, {}, stub="win64/test-tools/core-probe")
     result = run(exe, cmdline=f'"{winpath(exe)}" words {cmdline_tail}')
     assert json.loads(result.stdout.decode("utf-8")) == [winpath(exe), "words", *words]
+
+
+@pytest.mark.parametrize("length, expected", [
+    (5999, "m" * 5996 + "16"),
+    (6000, "m" * 5997 + "{0"),  # cut inside the placeholder: nothing to replace
+    (7000, "m" * 5999),
+])
+def test_long_message_is_cut_to_the_buffer(pack, run, length, expected):
+    # The message is read into 6000 characters before "{0}" is replaced.
+    text = "m" * (length - 3) + "{0}"
+    result = run(failing_app(pack, **{"107": "0", "1009": text}))
+    assert result.exit_code == 1
+    assert result.stderr_text == expected + "\n"
