@@ -1,5 +1,8 @@
 #include "core/process.h"
 
+#include <cstdlib>
+#include <vector>
+
 #include "core/config_keys.h"
 #include "core/expansion.h"
 #include "core/log.h"
@@ -7,9 +10,6 @@
 #include "portable/command_line.h"
 #include "win/encoding.h"
 #include "win/handles.h"
-
-#include <cstdlib>
-#include <vector>
 
 namespace {
 
