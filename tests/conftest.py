@@ -1,5 +1,6 @@
 """Fixtures for the Wine integration tests; tests/README.md shows how to use them."""
 
+import shutil
 from pathlib import Path
 
 import pytest
@@ -115,3 +116,29 @@ def pack(test_dir):
         return pack_exe(test_dir, config, stub=stub, name=name, files=files)
 
     return pack_in_test_dir
+
+
+@pytest.fixture
+def windows_temp(wine_session):
+    """C:\\windows\\temp on Linux, for tests whose launcher falls back to it; whatever the
+    test adds there is removed afterwards."""
+    directory = wine_session.drive_c / "windows" / "temp"
+    before = set(directory.iterdir())
+    yield directory
+    for leftover in set(directory.iterdir()) - before:
+        if leftover.is_dir():
+            shutil.rmtree(leftover, ignore_errors=True)
+        else:
+            leftover.unlink(missing_ok=True)
+
+
+@pytest.fixture
+def pack_probe(pack):
+    """pack_probe(config, name="probe.exe", files=None) -> Path of core-probe.exe packed like a launcher:
+    it runs the launcher core and prints what the core saw as JSON (its commands are listed
+    at the top of tests/tools/core_probe.cpp)."""
+
+    def pack_core_probe(config, name="probe.exe", files=None):
+        return pack(config, stub="win64/test-tools/core-probe", name=name, files=files)
+
+    return pack_core_probe

@@ -7,7 +7,9 @@
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
+#include "jvm/splash_screen.h"
 #include "win/win32.h"
 
 #include <commctrl.h>
@@ -35,7 +37,7 @@ void handleConsoleSwitches(const ArgumentList& arguments) {
     }
 }
 
-int runApplicationLauncher(HINSTANCE instance, const char* commandTail) {
+int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int showCommand) {
     InitCommonControls();
     if (commandTail[0] != '\0' && strcmp(commandTail, "__qln_reboot") == 0) {
         rebootSystem();
@@ -53,20 +55,31 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail) {
     if (!isLanguageRestart())
         enforceSingleInstance(true, true);
 
+    // The runtime's own splash library exists only once a runtime was chosen.
+    bool splash = getConfigInt(key::kSplashScreen) != 0;
+    bool runtimeSplash = getConfigInt(key::kRuntimeSplashLibrary) != 0;
+    if (splash && !runtimeSplash)
+        showSplashScreen(showCommand);
+
     if (extractIncludedFiles(true) != 0)
         fatalMessage(key::kMessageInternalError, "16");
     prependNativeLibraryPath();
 
     if (!LoadDLL(true, nullptr, false))
         exitLauncher(83);
+    if (splash && runtimeSplash)
+        showSplashScreen(showCommand);
+
+    if (!launchJavaProgram(arguments, true))
+        fatalMessageW(key::kMessageStartFailed, nullptr);
     return 0;
 }
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int showCommand) {
     try {
-        return runApplicationLauncher(instance, commandTail ? commandTail : "");
+        return runApplicationLauncher(instance, commandTail ? commandTail : "", showCommand);
     } catch (...) {
         fatalError("Internal Error: unexpected failure");
     }

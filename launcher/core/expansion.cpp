@@ -45,12 +45,14 @@ bool expandVariables(std::wstring& text, bool ansiForms, size_t bufferSize) {
     const LauncherDirectory& directory = getExecutableDirectory();
     ExpansionValues<wchar_t> values;
     values.launcherDirectory = ansiForms ? directory.narrowWidened : directory.longForm;
-    values.launcherTempDirectory = widenBytes(getLauncherTempDirectory());
-    values.jvmHome = widenBytes(getJvmHome());
+    // Narrow paths are ANSI text: widened byte by byte, a name with "€" or "Š" would name
+    // another file.
+    values.launcherTempDirectory = toWide(getLauncherTempDirectory());
+    values.jvmHome = toWide(getJvmHome());
     // Choosing the temporary directory logs and may even end the launcher; only do it when
     // the text asks for it.
     if (containsAscii(text, kTempDirReference))
-        values.systemTempDirectory = ansiForms ? widenBytes(getTempDirectory()) : getTempDirectoryW();
+        values.systemTempDirectory = ansiForms ? toWide(getTempDirectory()) : getTempDirectoryW();
     wchar_t* block = GetEnvironmentStringsW();
     values.environment = parseEnvironmentBlock(block);
     FreeEnvironmentStringsW(block);

@@ -310,15 +310,17 @@ bool isWritableDirectory(const std::string& directory) {
     return exists;
 }
 
-std::string getTempDirectory() { return chooseTempDirectory().narrow; }
+// The fallbacks and the home directory get the trailing backslash that the system's own
+// directory has, so that a name appended to any of them lands inside it.
+std::string getTempDirectory() { return withBackslash(chooseTempDirectory().narrow); }
 
 std::wstring getTempDirectoryW() {
     TempChoice choice = chooseTempDirectory();
-    if (!choice.systemDirectory)
-        return toWide(choice.narrow, fileCodePage());
-    std::wstring wide = queryGrowing<wchar_t>(
-        [](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
-    return wide.empty() ? toWide(choice.narrow, fileCodePage()) : wide;
+    std::wstring wide;
+    if (choice.systemDirectory)
+        wide = queryGrowing<wchar_t>(
+            [](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+    return wide.empty() ? toWide(withBackslash(choice.narrow), fileCodePage()) : wide;
 }
 
 std::string makeTempFileName() {
@@ -331,15 +333,14 @@ std::string makeTempFileName() {
     } else {
         logMessage("GetTempFileName failed (last error %d)", static_cast<int>(GetLastError()));
         srand(static_cast<unsigned>(time(nullptr)));
-        result = withBackslash(directory) + "tvo" + std::to_string(rand());
+        result = directory + "tvo" + std::to_string(rand());
     }
     logMessage("tempFile is %s", result.c_str());
     return result;
 }
 
 std::string makePidTempFileName(uint32_t processId) {
-    // The fallback directories carry no trailing backslash; the name goes inside them.
-    return withBackslash(getTempDirectory()) + "tvo_p" + std::to_string(processId) + ".tmp";
+    return getTempDirectory() + "tvo_p" + std::to_string(processId) + ".tmp";
 }
 
 const std::string& getLauncherTempDirectory() { return launcherTempDirectory; }

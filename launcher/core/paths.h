@@ -39,8 +39,8 @@ bool getFileLastWriteTime(const std::string& path, FILETIME& time);
 bool getFileLastWriteTimeW(const std::wstring& path, FILETIME& time);
 bool isWritableDirectory(const std::string& directory);
 
-// The system's temporary directory with its trailing backslash, or a writable fallback
-// when its name does not fit the code page. Fatal (message 1015) when there is none.
+// The system's temporary directory, or a writable fallback when its name does not fit the
+// code page; always with a trailing backslash. Fatal (message 1015) when there is none.
 std::string getTempDirectory();
 std::wstring getTempDirectoryW();
 std::string makeTempFileName();

@@ -24,12 +24,12 @@ bool isLogSwitch(const std::wstring& word) {
            word == L"/create-qln-log" || word == L"/create-tvo-log";
 }
 
-std::string queryEnvironment(const char* name) {
-    std::vector<char> buffer(MAX_PATH);
+std::wstring queryEnvironment(const wchar_t* name) {
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetEnvironmentVariableA(name, buffer.data(), buffer.size());
+        DWORD length = GetEnvironmentVariableW(name, buffer.data(), buffer.size());
         if (length < buffer.size())
-            return std::string(buffer.data(), length);
+            return std::wstring(buffer.data(), length);
         buffer.resize(length + 1);
     }
 }
@@ -107,18 +107,19 @@ void prependNativeLibraryPath() {
     std::string directories = getConfigString(key::kNativeLibraryDirectories);
     logMessage("native lib dir is %s", directories.c_str());
     expandVariablesNarrow(directories);
-    std::string path = cutToBuffer(resolvePathList(directories), kPathBuffer);
-    if (!path.empty() && path.back() != ';')
-        path += ';';
-    std::string oldPath = queryEnvironment("PATH");
-    path = cutToBuffer(path + oldPath, kPathBuffer);
-    if (SetEnvironmentVariableA("PATH", path.c_str()))
-        logMessage("Setting PATH (native libs) %s", path.c_str());
+    std::string front = resolvePathList(directories);
+    if (!front.empty() && front.back() != ';')
+        front += ';';
+    // The old PATH stays UTF-16: its entries need not fit the ANSI code page.
+    std::wstring path = cutToBuffer(toWide(front) + queryEnvironment(L"PATH"), kPathBuffer);
+    std::string shown = toNarrow(path);
+    if (SetEnvironmentVariableW(L"PATH", path.c_str()))
+        logMessage("Setting PATH (native libs) %s", shown.c_str());
     else
-        logMessage("Setting PATH (native libs) %s failed with error %d", path.c_str(),
+        logMessage("Setting PATH (native libs) %s failed with error %d", shown.c_str(),
                    static_cast<int>(GetLastError()));
     // The C runtime keeps its own copy of the environment; keep both views the same.
-    _putenv(("PATH=" + path).c_str());
+    _wputenv((L"PATH=" + path).c_str());
 }
 
 void setLanguageRestart() { languageRestart = true; }

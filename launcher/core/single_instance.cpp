@@ -31,7 +31,11 @@ std::string baseSemaphoreName() {
     return name + path;
 }
 
-std::wstring registryValueName() { return toWide(normalizePath(getExecutablePath(), false)); }
+// Widened with the code page the narrow path was made in.
+std::wstring registryValueName() {
+    return toWide(normalizePath(getExecutablePath(), false),
+                  AreFileApisANSI() ? CP_ACP : CP_OEMCP);
+}
 
 void registerProcessId() {
     HKEY key = nullptr;
@@ -102,6 +106,14 @@ std::wstring argumentsOfCommandLine() {
     return start == std::wstring::npos ? std::wstring() : line.substr(start);
 }
 
+// A process that ends holding the notification semaphore never gives its count back, and
+// every later second instance would wait for it for ever.
+[[noreturn]] void abandonHandOver(HANDLE notification, const char* reason) {
+    if (notification)
+        ReleaseSemaphore(notification, 1, nullptr);
+    fatalMessage(key::kMessageInternalError, reason);
+}
+
 void handOver(DWORD otherPid) {
     std::string file = makePidTempFileName(otherPid);
     logMessage("notification via %s", file.c_str());
@@ -118,14 +130,14 @@ void handOver(DWORD otherPid) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!target) {
             logMessage("CreateFile failed %d", static_cast<int>(GetLastError()));
-            fatalMessage(key::kMessageInternalError, "21");
+            abandonHandOver(notification.get(), "21");
         }
         std::wstring content = argumentsOfCommandLine() + L"\n";
         DWORD bytes = static_cast<DWORD>(content.size() * sizeof(wchar_t));
         DWORD written = 0;
         if (!WriteFile(target.get(), content.data(), bytes, &written, nullptr) || written != bytes) {
             logError("WriteFile failed %d", static_cast<int>(GetLastError()));
-            fatalMessage(key::kMessageInternalError, "22");
+            abandonHandOver(notification.get(), "22");
         }
         target.reset();
         logMessage("waiting for file deletion");

@@ -35,6 +35,9 @@ template <class String>
 bool isDriveRoot(const String& path) {
     if (path.size() < 3 || path[1] != ':' || path[2] != '\\')
         return false;
+    auto drive = path[0];
+    if (!((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')))
+        return false;
     auto rest = path.substr(3);
     auto is = [&rest](const char* ascii) {
         size_t n = std::char_traits<char>::length(ascii);

@@ -22,7 +22,7 @@ public final class Main {
             "",
             "pack     writes the payload described by the config behind the stub's last section",
             "         (an earlier payload in the stub is replaced)",
-            "inspect  prints the keys, language blocks, included files and checksum of a launcher");
+            "inspect  prints the keys, language blocks, included files, checksum and resources of a launcher");
 
     private Main() {
     }
@@ -79,7 +79,7 @@ public final class Main {
         for (String warning : config.warnings()) {
             err.println("packer: warning: " + oneLine(warning));
         }
-        PayloadWriter.pack(stub, config.content(), outFile);
+        ResourceWriter.pack(stub, config.resources(), config.content(), outFile);
         PayloadReader.Contents written = PayloadReader.read(outFile);
         out.println("packed " + outFile + ": payload at offset " + written.payloadOffset + ", "
                 + written.includedFiles.size() + " included file(s), " + written.unextractedLength
@@ -103,7 +103,14 @@ public final class Main {
             return usage(err, "inspect needs the launcher file");
         }
         PayloadReader.Contents c = PayloadReader.read(Paths.get(file));
-        out.println(json ? Json.write(toJson(c)) : toText(c));
+        PeResources resources = ResourceWriter.read(Paths.get(file));
+        if (json) {
+            Map<String, Object> root = toJson(c);
+            root.put("resources", ResourceWriter.describe(resources));
+            out.println(Json.write(root));
+        } else {
+            out.println(toText(c) + System.lineSeparator() + ResourceWriter.describeText(resources));
+        }
         return EXIT_OK;
     }
 

@@ -30,17 +30,24 @@ import java.util.TreeMap;
 public final class PackerConfig {
 
     public static final int KEY_APPLICATION_NAME = 101;
+    public static final int KEY_ERROR_LOG_ENABLED = 102;
+    public static final int KEY_ERROR_LOG = 103;
+    public static final int KEY_OUTPUT_LOG_ENABLED = 104;
+    public static final int KEY_OUTPUT_LOG = 105;
+    public static final int KEY_APPEND_TO_LOGS = 106;
     public static final int KEY_APPLICATION_TYPE = 107;
     public static final int KEY_CLASS_PATH = 121;
     public static final int KEY_MAIN_CLASS = 122;
     public static final int KEY_JVM_OPTIONS = 123;
     public static final int KEY_ARGUMENTS = 124;
+    public static final int KEY_JVM_OPTIONS_FROM_COMMAND_LINE = 125;
     public static final int KEY_MIN_VERSION = 126;
     public static final int KEY_MAX_VERSION = 127;
     public static final int KEY_SEARCH_SEQUENCE = 128;
     public static final int KEY_FLAVOR = 2001;
     public static final int KEY_FILE_COUNT = 2002;
     public static final int KEY_FILE_NAMES = 2003;
+    public static final int KEY_INSTALLATION_DIRECTORY = 10003;
     public static final int FIRST_MESSAGE_KEY = 1000;
     public static final int LAST_MESSAGE_KEY = 1020;
     /** Language blocks can only override keys from here on; lower keys live in the narrow map. */
@@ -52,8 +59,10 @@ public final class PackerConfig {
 
     private static final List<String> SETTINGS = Collections.unmodifiableList(Arrays.asList(
             "applicationName", "applicationType", "flavor", "mainClass", "classPath", "jvmOptions", "arguments",
+            "errorLog", "outputLog", "appendToLogs", "jvmOptionsFromCommandLine", "installationDirectory",
             "minJavaVersion", "maxJavaVersion", "searchSequence", "messages", "localizedTexts",
-            "includedFiles", "unextractedData", "integrityCheck", "keys", "wideKeys", "languages"));
+            "includedFiles", "unextractedData", "integrityCheck", "keys", "wideKeys", "languages",
+            "splashScreen", "resources"));
 
     private static final String CLASS_PATH_TYPES = "ADES";
     private static final String SEARCH_TYPES = "ABRESY";
@@ -63,6 +72,7 @@ public final class PackerConfig {
     private final Path baseDir;
     private final PayloadContent content = new PayloadContent();
     private final List<String> warnings = new ArrayList<>();
+    private List<ResourceWriter.Resource> resources = Collections.emptyList();
 
     private PackerConfig(String source, Path baseDir) {
         this.source = source;
@@ -107,6 +117,11 @@ public final class PackerConfig {
         return content;
     }
 
+    /** Resources for the stub: the splash image and the raw {@code "resources"} list. */
+    public List<ResourceWriter.Resource> resources() {
+        return resources;
+    }
+
     /** Things that pack but will not work as written, for example values the launcher cuts short. */
     public List<String> warnings() {
         return warnings;
@@ -136,6 +151,12 @@ public final class PackerConfig {
         putIfSet(narrow, KEY_CLASS_PATH, classPath(settings.get("classPath")));
         putIfSet(narrow, KEY_JVM_OPTIONS, words(settings.get("jvmOptions"), "jvmOptions"));
         putIfSet(narrow, KEY_ARGUMENTS, words(settings.get("arguments"), "arguments"));
+        logFile(narrow, settings, "errorLog", KEY_ERROR_LOG_ENABLED, KEY_ERROR_LOG);
+        logFile(narrow, settings, "outputLog", KEY_OUTPUT_LOG_ENABLED, KEY_OUTPUT_LOG);
+        putIfSet(narrow, KEY_APPEND_TO_LOGS, flag(settings.get("appendToLogs"), "appendToLogs"));
+        putIfSet(narrow, KEY_JVM_OPTIONS_FROM_COMMAND_LINE,
+                flag(settings.get("jvmOptionsFromCommandLine"), "jvmOptionsFromCommandLine"));
+        putIfSet(narrow, KEY_INSTALLATION_DIRECTORY, string(settings, "installationDirectory"));
         putIfSet(narrow, KEY_MIN_VERSION, string(settings, "minJavaVersion"));
         putIfSet(narrow, KEY_MAX_VERSION, string(settings, "maxJavaVersion"));
         putIfSet(narrow, KEY_SEARCH_SEQUENCE, searchSequence(settings.get("searchSequence")));
@@ -164,6 +185,11 @@ public final class PackerConfig {
             throw fail("\"integrityCheck\" must be true or false");
         }
         content.integrityCheck = Boolean.TRUE.equals(check);
+
+        ResourceSettings resourceSettings =
+                ResourceSettings.read(settings.get("splashScreen"), settings.get("resources"), baseDir, source);
+        narrow.putAll(resourceSettings.keys());
+        resources = resourceSettings.resources();
 
         applyKeyMap(settings.get("keys"), "keys", narrow, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);
         applyKeyMap(settings.get("wideKeys"), "wideKeys", wide, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);
@@ -196,6 +222,33 @@ public final class PackerConfig {
                 map.put(e.getKey(), e.getValue());
             }
         }
+    }
+
+    /**
+     * Launcher parameters 3 and 4: a flag key that switches the parameter on and a path key. The runtime
+     * library sends the application's standard error and standard output into these files.
+     */
+    private void logFile(Map<Integer, String> narrow, Map<String, Object> settings, String name, int enabledKey,
+            int pathKey) throws PackerException {
+        String path = string(settings, name);
+        if (path == null) {
+            return;
+        }
+        if (path.isEmpty()) {
+            throw fail("\"" + name + "\" must name a file");
+        }
+        narrow.put(enabledKey, "1");
+        narrow.put(pathKey, path);
+    }
+
+    private String flag(Object value, String name) throws PackerException {
+        if (value == null) {
+            return null;
+        }
+        if (!(value instanceof Boolean)) {
+            throw fail("\"" + name + "\" must be true or false");
+        }
+        return (Boolean) value ? "1" : "0";
     }
 
     private String applicationType(Object value) throws PackerException {

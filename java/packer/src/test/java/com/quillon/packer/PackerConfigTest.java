@@ -54,9 +54,37 @@ class PackerConfigTest {
         "jvm options     | {'jvmOptions': ['-Xmx512m', '-Dname=two words']}  | 123  | -Xmx512m \"-Dname=two words\"",
         "arguments       | {'arguments': ['it\\u0027s', '']}              | 124  | \"it's\" \"\"",
         "message         | {'messages': {'1016': 'No {0}-bit Java'}}  | 1016 | No {0}-bit Java",
+        "error log       | {'errorLog': '${TEMP}\\\\err.log'}          | 103  | ${TEMP}\\err.log",
+        "output log      | {'outputLog': 'logs\\\\out.log'}            | 105  | logs\\out.log",
+        "append on       | {'appendToLogs': true}                     | 106  | 1",
+        "append off      | {'appendToLogs': false}                    | 106  | 0",
+        "-J options      | {'jvmOptionsFromCommandLine': true}        | 125  | 1",
+        "-J arguments    | {'jvmOptionsFromCommandLine': false}       | 125  | 0",
+        "installation    | {'installationDirectory': '..'}            | 10003 | ..",
     })
     void namedSettingsBecomeNarrowKeys(String name, String config, int key, String expected) throws Exception {
         assertEquals(expected, content(config).narrow.get(key));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', value = {
+        "errorLog  | 102 | 103 | 104",
+        "outputLog | 104 | 105 | 102",
+    })
+    void aLogFileSwitchesItsLauncherParameterOn(String setting, int enabledKey, int pathKey, int otherKey)
+            throws Exception {
+        PayloadContent c = content("{'" + setting + "': 'app.log'}");
+        assertEquals("1", c.narrow.get(enabledKey));
+        assertEquals("app.log", c.narrow.get(pathKey));
+        assertFalse(c.narrow.containsKey(otherKey));
+        assertFalse(c.narrow.containsKey(106));
+    }
+
+    @Test
+    void rawKeysCanSwitchALogFileOffAgain() throws Exception {
+        PayloadContent c = content("{'errorLog': 'e.log', 'keys': {'102': '0'}}");
+        assertEquals("0", c.narrow.get(102));
+        assertEquals("e.log", c.narrow.get(103));
     }
 
     @Test
@@ -181,6 +209,13 @@ class PackerConfigTest {
                         "source"),
                 Arguments.of("missing unextracted data", "{'unextractedData': 'none.bin'}", "unextractedData"),
                 Arguments.of("integrity check type", "{'integrityCheck': 'yes'}", "true or false"),
+                Arguments.of("empty error log", "{'errorLog': ''}", "\"errorLog\" must name a file"),
+                Arguments.of("output log type", "{'outputLog': true}", "\"outputLog\" must be a string"),
+                Arguments.of("append type", "{'appendToLogs': 1}", "\"appendToLogs\" must be true or false"),
+                Arguments.of("-J flag type", "{'jvmOptionsFromCommandLine': 'yes'}",
+                        "\"jvmOptionsFromCommandLine\" must be true or false"),
+                Arguments.of("installation type", "{'installationDirectory': ['a']}",
+                        "\"installationDirectory\" must be a string"),
                 Arguments.of("20005 with %s", "{'localizedTexts': {'20005': 'Need %s-bit'}}", "key 20005"),
                 Arguments.of("20006 with two arguments", "{'wideKeys': {'20006': '%S %S'}}", "more than 1"),
                 Arguments.of("20008 with %d", "{'localizedTexts': {'20008': '%d of %d'}}", "key 20008"),

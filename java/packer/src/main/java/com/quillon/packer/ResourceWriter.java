@@ -1,0 +1,349 @@
+package com.quillon.packer;
+
+import java.io.IOException;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+
+/**
+ * Puts resources into a launcher stub. The stubs are linked without resources and with
+ * {@code .reloc} last, so the merged resource tree (what the stub had plus the new
+ * resources) goes into a section of its own, appended as the last section at the highest file
+ * offset: the payload still starts behind the raw data of the last section-table entry.
+ * Repacking a launcher replaces the resource section an earlier pack appended.
+ */
+public final class ResourceWriter {
+
+    /** What the config names: the type, the name or number, and the bytes to store. */
+    public enum Kind {
+        BITMAP, RCDATA, ICON
+    }
+
+    /** One resource to write; an ICON's data is a whole .ico file. */
+    public static final class Resource {
+        public final Kind kind;
+        public final PeResources.Id id;
+        public final byte[] data;
+
+        public Resource(Kind kind, PeResources.Id id, byte[] data) {
+            this.kind = kind;
+            this.id = id;
+            this.data = data.clone();
+        }
+    }
+
+    private static final int RESOURCE_DIRECTORY = 2;
+    private static final int SECTION_HEADER_SIZE = 40;
+    // IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ
+    private static final int RESOURCE_SECTION_FLAGS = 0x40000040;
+    private static final byte[] RESOURCE_SECTION_NAME = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+
+    private ResourceWriter() {
+    }
+
+    /**
+     * Packs like {@link PayloadWriter#pack}, with the resources written into the stub first.
+     * Without resources the stub is packed unchanged.
+     */
+    public static void pack(Path stub, List<Resource> resources, PayloadContent content, Path out)
+            throws PackerException {
+        if (resources.isEmpty()) {
+            PayloadWriter.pack(stub, content, out);
+            return;
+        }
+        PeImage.read(stub).checkPackable();
+        byte[] rewritten;
+        try {
+            rewritten = rewrite(Files.readAllBytes(stub), resources);
+        } catch (IOException e) {
+            throw new PackerException("cannot read " + stub + ": " + e.getMessage(), e);
+        }
+        Path dir = out.toAbsolutePath().getParent();
+        Path temp = null;
+        try {
+            // Beside the output when its directory exists; PayloadWriter reports when it does not.
+            temp = dir != null && Files.isDirectory(dir) ? Files.createTempFile(dir, ".stub.", ".tmp")
+                    : Files.createTempFile(".stub.", ".tmp");
+            Files.write(temp, rewritten);
+            PayloadWriter.pack(temp, content, out);
+        } catch (IOException e) {
+            throw new PackerException("cannot write " + out + ": " + e.getMessage(), e);
+        } finally {
+            if (temp != null) {
+                try {
+                    Files.deleteIfExists(temp);
+                } catch (IOException ignored) {
+                    // a stray temp file is the lesser problem
+                }
+            }
+        }
+    }
+
+    /** The image (everything up to its last section) with the resources merged in. */
+    static byte[] rewrite(byte[] original, List<Resource> resources) throws PackerException {
+        byte[] stub = original.clone();
+        Headers h = new Headers(stub);
+        PeResources tree = h.resourceRva == 0 ? new PeResources() : PeResources.read(stub, h.resourceRva, h::offsetOf);
+        if (h.resourceRva != 0 && h.lastHoldsResources()) {
+            h.dropLastSection();
+            int slot = h.sectionTable + SECTION_HEADER_SIZE * h.sectionCount;
+            Arrays.fill(stub, slot, slot + SECTION_HEADER_SIZE, (byte) 0);
+        }
+        for (Resource r : resources) {
+            add(tree, r);
+        }
+
+        if (h.sectionAlignment == 0 || h.fileAlignment == 0) {
+            throw new PackerException("the stub's section or file alignment is 0");
+        }
+        int count = h.sectionCount;
+        long headerSlot = h.sectionTable + (long) SECTION_HEADER_SIZE * count;
+        if (headerSlot + SECTION_HEADER_SIZE > h.headerLimit()) {
+            throw new PackerException("the stub has no room for one more section header (its headers end at "
+                    + h.headerLimit() + ")");
+        }
+        for (long i = headerSlot; i < headerSlot + SECTION_HEADER_SIZE; i++) {
+            if (stub[(int) i] != 0) {
+                throw new PackerException("the stub has no free space for one more section header");
+            }
+        }
+        long rawEnd = h.rawEnd();
+        long rawPointer = align(rawEnd, h.fileAlignment);
+        long rva = align(h.virtualEnd(), h.sectionAlignment);
+        byte[] section = tree.build(rva);
+        long rawSize = align(section.length, h.fileAlignment);
+        long total = rawPointer + rawSize;
+        if (total > PayloadWriter.MAX_FILE_END) {
+            throw new PackerException("the launcher with its resources would be larger than 4 GB");
+        }
+
+        byte[] out = Arrays.copyOf(stub, (int) total);
+        Arrays.fill(out, (int) Math.min(rawEnd, stub.length), (int) rawPointer, (byte) 0);
+        Arrays.fill(out, (int) rawPointer, (int) total, (byte) 0);
+        System.arraycopy(section, 0, out, (int) rawPointer, section.length);
+        ByteBuffer b = ByteBuffer.wrap(out).order(ByteOrder.LITTLE_ENDIAN);
+        int slot = (int) headerSlot;
+        b.position(slot);
+        b.put(RESOURCE_SECTION_NAME);
+        b.putInt(slot + 8, section.length);
+        b.putInt(slot + 12, (int) rva);
+        b.putInt(slot + 16, (int) rawSize);
+        b.putInt(slot + 20, (int) rawPointer);
+        b.putInt(slot + 36, RESOURCE_SECTION_FLAGS);
+        b.putShort(h.peOffset + 6, (short) (count + 1));
+        b.putInt(h.optional + 8, (int) (h.initializedDataSize + rawSize));
+        b.putInt(h.optional + 56, (int) align(rva + section.length, h.sectionAlignment));
+        b.putInt(h.directory(RESOURCE_DIRECTORY), (int) rva);
+        b.putInt(h.directory(RESOURCE_DIRECTORY) + 4, section.length);
+        return out;
+    }
+
+    /** The resources an executable carries; empty when it has none. */
+    public static PeResources read(Path exe) throws PackerException {
+        byte[] image;
+        try {
+            image = Files.readAllBytes(exe);
+        } catch (IOException e) {
+            throw new PackerException("cannot read " + exe + ": " + e.getMessage(), e);
+        }
+        Headers h = new Headers(image);
+        return h.resourceRva == 0 ? new PeResources() : PeResources.read(image, h.resourceRva, h::offsetOf);
+    }
+
+    /** What {@code inspect --json} shows of the resources: type, id, language and size of each. */
+    public static List<Object> describe(PeResources resources) {
+        List<Object> list = new ArrayList<>();
+        for (PeResources.Entry e : resources.entries()) {
+            Map<String, Object> o = new LinkedHashMap<>();
+            o.put("type", e.type.isName() ? e.type.name() : (Object) e.type.number());
+            o.put("id", e.name.isName() ? e.name.name() : (Object) e.name.number());
+            o.put("language", e.language);
+            o.put("size", e.data.length);
+            list.add(o);
+        }
+        return list;
+    }
+
+    /** The same as lines of text, for {@code inspect}. */
+    public static String describeText(PeResources resources) {
+        StringBuilder sb = new StringBuilder("resources (").append(resources.entries().size()).append("):");
+        for (PeResources.Entry e : resources.entries()) {
+            sb.append(System.lineSeparator()).append("  type ").append(e.type).append(", id ").append(e.name)
+                    .append(", language ").append(e.language).append(": ").append(e.data.length).append(" bytes");
+        }
+        return sb.toString();
+    }
+
+    private static void add(PeResources tree, Resource r) throws PackerException {
+        switch (r.kind) {
+            case BITMAP:
+                tree.remove(PeResources.Id.of(PeResources.RT_BITMAP), r.id);
+                tree.put(PeResources.Id.of(PeResources.RT_BITMAP), r.id, PeResources.LANGUAGE_NEUTRAL, r.data);
+                break;
+            case RCDATA:
+                tree.remove(PeResources.Id.of(PeResources.RT_RCDATA), r.id);
+                tree.put(PeResources.Id.of(PeResources.RT_RCDATA), r.id, PeResources.LANGUAGE_NEUTRAL, r.data);
+                break;
+            case ICON:
+                addIconGroup(tree, r.id, r.data);
+                break;
+            default:
+                throw new IllegalStateException(r.kind.toString());
+        }
+    }
+
+    /**
+     * An .ico file becomes one RT_ICON per image, numbered after the stub's own, and an
+     * RT_GROUP_ICON under the given name that lists them: the form LoadIcon looks for.
+     */
+    private static void addIconGroup(PeResources tree, PeResources.Id id, byte[] ico) throws PackerException {
+        ByteBuffer in = ByteBuffer.wrap(ico).order(ByteOrder.LITTLE_ENDIAN);
+        if (ico.length < 6 || in.getShort(0) != 0 || in.getShort(2) != 1) {
+            throw new PackerException("icon " + id + ": the source is not an .ico file");
+        }
+        int images = in.getShort(4) & 0xFFFF;
+        if (images == 0 || 6 + 16L * images > ico.length) {
+            throw new PackerException("icon " + id + ": the .ico file has no images or is cut short");
+        }
+        PeResources.Id iconType = PeResources.Id.of(PeResources.RT_ICON);
+        int next = tree.highestNumber(iconType) + 1;
+        if (next + images - 1 > 0xFFFF) {
+            throw new PackerException("icon " + id + ": no icon numbers left");
+        }
+        ByteBuffer group = ByteBuffer.allocate(6 + 14 * images).order(ByteOrder.LITTLE_ENDIAN);
+        group.putShort((short) 0).putShort((short) 1).putShort((short) images);
+        for (int i = 0; i < images; i++) {
+            int entry = 6 + 16 * i;
+            long size = in.getInt(entry + 8) & 0xFFFFFFFFL;
+            long offset = in.getInt(entry + 12) & 0xFFFFFFFFL;
+            if (offset + size > ico.length) {
+                throw new PackerException("icon " + id + ": image " + (i + 1) + " of the .ico file lies outside it");
+            }
+            tree.put(iconType, PeResources.Id.of(next + i), PeResources.LANGUAGE_NEUTRAL,
+                    Arrays.copyOfRange(ico, (int) offset, (int) (offset + size)));
+            group.put(ico, entry, 12); // width, height, colours, reserved, planes, bit count, size
+            group.putShort((short) (next + i));
+        }
+        PeResources.Id groupType = PeResources.Id.of(PeResources.RT_GROUP_ICON);
+        tree.remove(groupType, id);
+        tree.put(groupType, id, PeResources.LANGUAGE_NEUTRAL, group.array());
+    }
+
+    static long align(long value, long alignment) {
+        return (value + alignment - 1) / alignment * alignment;
+    }
+
+    /** The header fields the writer reads and patches. */
+    private static final class Headers {
+        final int peOffset;
+        final int optional;
+        final int sectionTable;
+        int sectionCount;
+        final long sectionAlignment;
+        final long fileAlignment;
+        long initializedDataSize;
+        final long sizeOfHeaders;
+        final long resourceRva;
+        private final int directories;
+        private final int directoryCount;
+        private final long[][] sections; // virtual size, RVA, raw size, raw pointer
+
+        Headers(byte[] image) throws PackerException {
+            ByteBuffer b = ByteBuffer.wrap(image).order(ByteOrder.LITTLE_ENDIAN);
+            try {
+                peOffset = b.getInt(0x3C);
+                if (b.getInt(peOffset) != 0x00004550) {
+                    throw new PackerException("not a Windows executable: no PE signature");
+                }
+                sectionCount = b.getShort(peOffset + 6) & 0xFFFF;
+                int optionalSize = b.getShort(peOffset + 20) & 0xFFFF;
+                optional = peOffset + 24;
+                int magic = b.getShort(optional) & 0xFFFF;
+                boolean plus = magic == 0x20B;
+                if (!plus && magic != 0x10B) {
+                    throw new PackerException("not a Windows executable: unknown optional header");
+                }
+                sectionTable = optional + optionalSize;
+                sectionAlignment = b.getInt(optional + 32) & 0xFFFFFFFFL;
+                fileAlignment = b.getInt(optional + 36) & 0xFFFFFFFFL;
+                initializedDataSize = b.getInt(optional + 8) & 0xFFFFFFFFL;
+                sizeOfHeaders = b.getInt(optional + 60) & 0xFFFFFFFFL;
+                directoryCount = b.getInt(optional + (plus ? 108 : 92));
+                directories = optional + (plus ? 112 : 96);
+                if (directoryCount <= RESOURCE_DIRECTORY || directory(RESOURCE_DIRECTORY) + 8 > sectionTable) {
+                    throw new PackerException("the stub's optional header has no resource directory entry");
+                }
+                resourceRva = b.getInt(directory(RESOURCE_DIRECTORY)) & 0xFFFFFFFFL;
+                sections = new long[sectionCount][];
+                for (int i = 0; i < sectionCount; i++) {
+                    int at = sectionTable + SECTION_HEADER_SIZE * i;
+                    sections[i] = new long[] {b.getInt(at + 8) & 0xFFFFFFFFL, b.getInt(at + 12) & 0xFFFFFFFFL,
+                            b.getInt(at + 16) & 0xFFFFFFFFL, b.getInt(at + 20) & 0xFFFFFFFFL};
+                }
+            } catch (IndexOutOfBoundsException e) {
+                throw new PackerException("the stub's headers are cut short");
+            }
+        }
+
+        int directory(int index) {
+            return directories + 8 * index;
+        }
+
+        long offsetOf(long rva) {
+            for (int i = 0; i < sectionCount; i++) {
+                long[] s = sections[i];
+                if (rva >= s[1] && rva < s[1] + Math.max(s[0], s[2]) && rva - s[1] < s[2]) {
+                    return s[3] + (rva - s[1]);
+                }
+            }
+            return -1;
+        }
+
+        /** The last section-table entry holds the resource directory and ends the raw data. */
+        boolean lastHoldsResources() {
+            long[] last = sections[sectionCount - 1];
+            return resourceRva >= last[1] && resourceRva < last[1] + Math.max(last[0], last[2])
+                    && last[3] + last[2] == rawEnd();
+        }
+
+        void dropLastSection() {
+            sectionCount--;
+            initializedDataSize = Math.max(0, initializedDataSize - sections[sectionCount][2]);
+        }
+
+        long rawEnd() {
+            long end = 0;
+            for (int i = 0; i < sectionCount; i++) {
+                if (sections[i][2] != 0) {
+                    end = Math.max(end, sections[i][3] + sections[i][2]);
+                }
+            }
+            return end;
+        }
+
+        long virtualEnd() {
+            long end = 0;
+            for (int i = 0; i < sectionCount; i++) {
+                end = Math.max(end, sections[i][1] + Math.max(sections[i][0], sections[i][2]));
+            }
+            return end;
+        }
+
+        /** Section headers must end before the first section's raw data and within SizeOfHeaders. */
+        long headerLimit() {
+            long limit = sizeOfHeaders;
+            for (int i = 0; i < sectionCount; i++) {
+                if (sections[i][2] != 0) {
+                    limit = Math.min(limit, sections[i][3]);
+                }
+            }
+            return limit;
+        }
+    }
+}

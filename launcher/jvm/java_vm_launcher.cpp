@@ -1,0 +1,295 @@
+#include "jvm/java_vm_launcher.h"
+
+#include <atomic>
+#include <utility>
+
+#include "core/config_keys.h"
+#include "core/errors.h"
+#include "core/expansion.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/process.h"
+#include "core/single_instance.h"
+#include "jvm/jvm_options.h"
+#include "jvm/runtime_search.h"
+#include "portable/java_launch.h"
+#include "win/win32.h"
+
+namespace {
+
+constexpr size_t kFixedArgumentsBuffer = 2000;
+const char kMainSignature[] = "([Ljava/lang/String;)V";
+const char kFirstRunClass[] = "com/quillon/runtime/launcher/FirstRun";
+
+JavaVM* javaVm = nullptr;
+JNIEnv* launchEnv = nullptr;
+// Written once by the launching thread before main runs; the splash thread reads it.
+std::atomic<bool> created{false};
+bool serviceLauncher = false;
+bool manualJre = false;
+
+// Deletes a JNI local reference when it goes out of scope, so that a long parameter list
+// does not fill the launching thread's local frame.
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, jobject ref) : env_(env), ref_(ref) {}
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+    ~LocalRef() {
+        if (ref_ != nullptr)
+            env_->functions->DeleteLocalRef(env_, ref_);
+    }
+    jobject get() const { return ref_; }
+    explicit operator bool() const { return ref_ != nullptr; }
+
+private:
+    JNIEnv* env_;
+    jobject ref_;
+};
+
+[[noreturn]] void internalError(const char* what) {
+    logError("internal error in JavaVMLauncher: %s", what);
+    fatalError(std::string("Internal Error: ") + what + " (JavaVMLauncher)");
+}
+
+std::string environmentValue(const char* name, bool& present) {
+    std::vector<char> buffer(256);
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        DWORD length = GetEnvironmentVariableA(name, buffer.data(), buffer.size());
+        if (length == 0) {
+            present = GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+            return {};
+        }
+        if (length < buffer.size()) {
+            present = true;
+            return std::string(buffer.data(), length);
+        }
+        buffer.resize(length + 1);
+    }
+}
+
+uint32_t consoleOutputCodepage() {
+    // Without a console there is no code page to speak of, whatever the query returns.
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+    if (console == INVALID_HANDLE_VALUE)
+        return 0;
+    CloseHandle(console);
+    return GetConsoleOutputCP();
+}
+
+std::vector<std::string> collectLauncherSystemProperties() {
+    LauncherFacts facts;
+    facts.semaphoreName = getInstanceSemaphoreName();
+    facts.manualJre = manualJre;
+    facts.quillonFlavor = getLauncherFlavor() == 'q';
+    facts.service = serviceLauncher;
+    facts.executablePath = getExecutablePath();
+    if (getConfigInt(key::kSingleInstance) != 0)
+        facts.processCommFile = makePidTempFileName(GetCurrentProcessId());
+    facts.tempDirectory = getLauncherTempDirectory();
+    facts.unextractedPosition = unextractedPosition(isLanguageRestart(), getIncludedFilesStart(),
+                                                    getIncludedFilesEnd());
+    bool pathSet = false, manPathSet = false;
+    facts.path = environmentValue("PATH", pathSet);
+    environmentValue("MANPATH", manPathSet);
+    if (!manPathSet)
+        facts.consoleCodepage = consoleOutputCodepage();
+    return launcherSystemProperties(facts);
+}
+
+// Keys 103 and 105: expanded; "$..." is left for the Java side, anything else becomes a
+// full path under the launcher directory.
+std::wstring configuredPathParameter(int32_t enabledKey, int32_t pathKey) {
+    if (getConfigInt(enabledKey) == 0)
+        return std::wstring();
+    std::wstring value = getConfigWideString(pathKey);
+    expandVariables(value, false);
+    if (!value.empty() && value[0] == L'$')
+        return value;
+    return normalizePathW(value, false, true);
+}
+
+std::string withTrailingBackslash(std::string path) {
+    if (path.empty() || path.back() != '\\')
+        path += '\\';
+    return path;
+}
+
+jstring newJavaString(JNIEnv* env, const std::wstring& text) {
+    static_assert(sizeof(wchar_t) == sizeof(jchar), "UTF-16 code units");
+    return env->functions->NewString(env, reinterpret_cast<const jchar*>(text.data()),
+                                     static_cast<jsize>(text.size()));
+}
+
+std::vector<std::wstring> mainParameters(const ArgumentList& commandLineWords) {
+    std::vector<std::wstring> parameters;
+    addLauncherParameters(parameters);
+    if (!commandLineWords.empty())
+        parameters.push_back(commandLineWords[0]);
+    std::wstring fixedArguments = getConfigWideString(key::kFixedArguments, kFixedArgumentsBuffer);
+    expandVariables(fixedArguments, false, kFixedArgumentsBuffer);
+    splitCommandLine(fixedArguments, parameters);
+    bool jWordsAreJvmOptions = getConfigInt(key::kJOptionsAreJvmOptions) != 0;
+    for (std::wstring& word : forwardedArguments(commandLineWords, jWordsAreJvmOptions))
+        parameters.push_back(std::move(word));
+    return parameters;
+}
+
+} // namespace
+
+void setServiceLauncher() { serviceLauncher = true; }
+void setManualJre() { manualJre = true; }
+bool jvmCreated() { return created.load(); }
+
+void addLauncherParameters(std::vector<std::wstring>& parameters) {
+    parameters.push_back(getConfigInt(key::kApplicationType) == 1 ? L"true" : L"false");
+    parameters.push_back(getConfigWideString(key::kParameter2));
+    parameters.push_back(configuredPathParameter(key::kParameter3Enabled, key::kParameter3Path));
+    parameters.push_back(configuredPathParameter(key::kParameter4Enabled, key::kParameter4Path));
+    parameters.push_back(getConfigInt(key::kParameter5) != 0 ? L"true" : L"false");
+}
+
+bool createJavaVM(const ArgumentList& commandLineWords,
+                  const std::vector<std::string>& launcherSystemProperties) {
+    std::vector<std::string> options = buildJvmOptions(commandLineWords, launcherSystemProperties);
+    std::vector<JavaVMOption> vmOptions(options.size());
+    logMessage("vmoption count %d", static_cast<int>(options.size()));
+    for (size_t i = 0; i < options.size(); ++i) {
+        logMessage("vmoption %d: %s", static_cast<int>(i), options[i].c_str());
+        vmOptions[i].optionString = &options[i][0];
+        vmOptions[i].extraInfo = nullptr;
+    }
+    JavaVMInitArgs initArgs{};
+    initArgs.version = JNI_VERSION_1_2;
+    initArgs.nOptions = static_cast<jint>(vmOptions.size());
+    initArgs.options = vmOptions.data();
+    initArgs.ignoreUnrecognized = JNI_TRUE;
+
+    CreateJavaVMFunction create = getCreateJavaVM();
+    if (create == nullptr) {
+        logError("JNI_CreateJavaVM is not bound");
+        return false;
+    }
+    logMessage("Creating JVM");
+    void* vm = nullptr;
+    void* env = nullptr;
+    if (create(&vm, &env, &initArgs) != JNI_OK)
+        return false;
+    javaVm = static_cast<JavaVM*>(vm);
+    launchEnv = static_cast<JNIEnv*>(env);
+    logMessage("JVM created");
+    created = true;
+    return true;
+}
+
+bool checkFirstRun() {
+    if (getLauncherFlavor() != 'q')
+        return true;
+    std::string installation = normalizePath(getConfigString(key::kInstallationDirectory), true);
+    std::string marker = withTrailingBackslash(installation) + ".quillon\\firstrun";
+    if (!fileExists(marker))
+        return true;
+    logMessage("first run marker %s found", marker.c_str());
+
+    JNIEnv* env = launchEnv;
+    const JNINativeInterface* jni = env->functions;
+    LocalRef firstRunClass(env, jni->FindClass(env, kFirstRunClass));
+    if (!firstRunClass)
+        fatalMessage(key::kMessageInternalError, "14");
+    jmethodID firstRun = jni->GetStaticMethodID(env, firstRunClass.get(), "firstRun", "()Z");
+    if (firstRun == nullptr)
+        fatalMessage(key::kMessageInternalError, "15");
+    jboolean goOn = jni->CallStaticBooleanMethod(env, firstRunClass.get(), firstRun);
+    LocalRef exception(env, jni->ExceptionOccurred(env));
+    if (exception) {
+        jni->ExceptionDescribe(env);
+        return false;
+    }
+    return goOn != JNI_FALSE;
+}
+
+bool callMainMethod(const ArgumentList& commandLineWords) {
+    if (!checkFirstRun()) {
+        logMessage("checkFirstRun stopped further execution");
+        return true;
+    }
+    JNIEnv* env = launchEnv;
+    const JNINativeInterface* jni = env->functions;
+
+    std::string className = launcherClassName(getLauncherFlavor());
+    logMessage("main class: %s", className.c_str());
+    LocalRef launcherClass(env, jni->FindClass(env, className.c_str()));
+    if (!launcherClass) {
+        logError("could not find main class");
+        fatalMessageW(key::kMessageLauncherClassMissing, nullptr);
+    }
+    jmethodID main = jni->GetStaticMethodID(env, launcherClass.get(), "main", kMainSignature);
+    if (main == nullptr) {
+        logError("could not find main method");
+        fatalMessageW(key::kMessageMainMethodMissing, nullptr);
+    }
+
+    std::vector<std::wstring> parameters = mainParameters(commandLineWords);
+    logMessage("param count: %d", static_cast<int>(parameters.size()));
+    LocalRef stringClass(env, jni->FindClass(env, "java/lang/String"));
+    if (!stringClass)
+        internalError("paramArray");
+    LocalRef array(env, jni->NewObjectArray(env, static_cast<jsize>(parameters.size()),
+                                            stringClass.get(), nullptr));
+    if (!array)
+        internalError("paramArray");
+    for (size_t i = 0; i < parameters.size(); ++i) {
+        logMessage("param %d: %S", static_cast<int>(i), parameters[i].c_str());
+        LocalRef text(env, newJavaString(env, parameters[i]));
+        if (!text)
+            internalError("jstr");
+        jni->SetObjectArrayElement(env, array.get(), static_cast<jsize>(i), text.get());
+    }
+
+    logMessage("calling main");
+    jni->CallStaticVoidMethod(env, launcherClass.get(), main, array.get());
+    logMessage("main returned");
+    LocalRef exception(env, jni->ExceptionOccurred(env));
+    if (exception) {
+        logError("an exception occured");
+        jni->ExceptionDescribe(env);
+        return false;
+    }
+    return true;
+}
+
+bool launchJavaProgram(const ArgumentList& commandLineWords, bool destroyAfterMain) {
+    logMessage("launching program");
+    std::vector<std::string> properties = collectLauncherSystemProperties();
+    if (!createJavaVM(commandLineWords, properties)) {
+        logError("could not initialize JVM");
+        return false;
+    }
+    if (!callMainMethod(commandLineWords)) {
+        logError("could not call main");
+        return false;
+    }
+    if (destroyAfterMain) {
+        logMessage("dest JVM");
+        javaVm->functions->DestroyJavaVM(javaVm);
+    }
+    logMessage("launch done");
+    return true;
+}
+
+JNIEnv* attachToJavaVM() {
+    if (!created)
+        return nullptr;
+    void* env = nullptr;
+    if (javaVm->functions->AttachCurrentThread(javaVm, &env, nullptr) != JNI_OK)
+        return nullptr;
+    return static_cast<JNIEnv*>(env);
+}
+
+void detachFromJavaVM() {
+    if (created)
+        javaVm->functions->DetachCurrentThread(javaVm);
+}

