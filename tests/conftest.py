@@ -6,6 +6,7 @@ from pathlib import Path
 import pytest
 
 from harness import Registry, Running, WineSession, pack as pack_exe
+from harness.java_side import build_jni_stand_in, fetch_real_runtime, find_jni_stand_in
 from harness.packer import missing_packer_parts
 from harness.paths import build_tools, launcher_path, tool_path
 
@@ -142,3 +143,24 @@ def pack_probe(pack):
         return pack(config, stub="win64/test-tools/core-probe", name=name, files=files)
 
     return pack_core_probe
+
+
+@pytest.fixture(scope="session")
+def java_home(wine_session):
+    """A Windows Java runtime that runs under this Wine; the tests skip without one."""
+    home, log = fetch_real_runtime(wine_session.env())
+    if home is None:
+        pytest.skip("no Java runtime for Windows could be fetched:\n" + log)
+    return home
+
+
+@pytest.fixture(scope="session")
+def stand_in_home():
+    """The JNI stand-in runtime (bin\\java.exe, bin\\server\\jvm.dll), built when missing."""
+    home = find_jni_stand_in()
+    if home is None:
+        output = build_jni_stand_in()
+        home = find_jni_stand_in()
+        if home is None:
+            pytest.fail("cannot build the JNI stand-in:\n" + output)
+    return home

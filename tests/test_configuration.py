@@ -6,19 +6,7 @@ import shutil
 
 import pytest
 
-from harness import inspect, pack as pack_exe, winpath
-
-CORE_PROBE = "win64/test-tools/core-probe"
-
-
-@pytest.fixture
-def pack_probe(test_dir):
-    """Packs core-probe.exe, which runs the launcher core and prints what it read."""
-
-    def pack_core_probe(config, name="probe.exe"):
-        return pack_exe(test_dir, config, stub=CORE_PROBE, name=name)
-
-    return pack_core_probe
+from harness import inspect, winpath
 
 
 def probe_config(run, exe, keys, lc_all="en_US.UTF-8", args=()):

@@ -8,7 +8,7 @@ import re
 import pytest
 
 from harness import inspect, winpath
-from harness.java_side import build_jni_stand_in, find_jni_stand_in, read_record
+from harness.java_side import read_record
 
 MESSAGES = {"1000": "Launch Test", "1005": "Could not start the application",
             "1009": "Internal error {0}", "1010": "The launcher class is missing",
@@ -16,17 +16,6 @@ MESSAGES = {"1000": "Launch Test", "1005": "Could not start the application",
 QUILLON_CLASS = "com/quillon/runtime/launcher/WinLauncher"
 TARVO_CLASS = "com/tarvo/runtime/WinLauncher"
 FIRST_RUN_CLASS = "com/quillon/runtime/launcher/FirstRun"
-
-
-@pytest.fixture(scope="session")
-def stand_in_home():
-    home = find_jni_stand_in()
-    if home is None:
-        output = build_jni_stand_in()
-        home = find_jni_stand_in()
-        if home is None:
-            pytest.fail("cannot build the JNI stand-in:\n" + output)
-    return home
 
 
 @pytest.fixture

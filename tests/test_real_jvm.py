@@ -8,7 +8,7 @@ import time
 import pytest
 
 from harness import winpath
-from harness.java_side import RUNTIME_JAR, compile_java, fetch_real_runtime
+from harness.java_side import RUNTIME_JAR, compile_java
 
 PROBE = r'''
 package probe;
@@ -143,15 +143,6 @@ public class Helper {
     }
 }
 '''
-
-
-@pytest.fixture(scope="session")
-def java_home(wine_session):
-    """A Windows Java runtime that runs under this Wine; the tests skip without one."""
-    home, log = fetch_real_runtime(wine_session.env())
-    if home is None:
-        pytest.skip("no Java runtime for Windows could be fetched:\n" + log)
-    return home
 
 
 @pytest.fixture(scope="session")

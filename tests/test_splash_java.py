@@ -9,8 +9,7 @@ import zipfile
 import pytest
 
 from harness import winpath
-from harness.java_side import (RUNTIME_JAR, build_jni_stand_in, compile_java,
-                               fetch_real_runtime, find_jni_stand_in)
+from harness.java_side import RUNTIME_JAR, compile_java
 from harness.paths import tool_path
 from splash_support import (HEIGHT, RED, WIDTH, bounding_box, differing, pattern_image,
                             pixels_near, reference_shot, shows, splash_config, wait_until,
@@ -57,15 +56,6 @@ public class App {
     }
 }
 '''
-
-
-@pytest.fixture(scope="session")
-def java_home(wine_session):
-    """A Windows Java runtime that runs under this Wine; the tests skip without one."""
-    home, log = fetch_real_runtime(wine_session.env())
-    if home is None:
-        pytest.skip("no Java runtime for Windows could be fetched:\n" + log)
-    return home
 
 
 @pytest.fixture(scope="session")
@@ -185,17 +175,6 @@ def test_the_runtime_library_shows_the_image_after_the_runtime_was_found(
     assert log.index("Loading of JVM-DLL successful") < log.index("loading splashscreen dll") \
         < log.index("splash load memory returned 1") < log.index("Creating JVM")
     assert "Starting splash screen thread" not in log
-
-
-@pytest.fixture(scope="session")
-def stand_in_home():
-    home = find_jni_stand_in()
-    if home is None:
-        output = build_jni_stand_in()
-        home = find_jni_stand_in()
-        if home is None:
-            pytest.fail("cannot build the JNI stand-in:\n" + output)
-    return home
 
 
 @pytest.fixture
