@@ -21,6 +21,9 @@ native:
 	cp build/win64/launcher/app-launcher.exe build/win64/launcher/setup-launcher.exe \
 	   build/win64/launcher/service-launcher.exe $(DIST)/win64/
 	cp build/win32/launcher/setup-launcher.exe $(DIST)/win32/
+	mkdir -p $(DIST)/win64/test-stubs $(DIST)/win32/test-stubs
+	cp build/win64/launcher/test-stubs/*.exe $(DIST)/win64/test-stubs/
+	cp build/win32/launcher/test-stubs/*.exe $(DIST)/win32/test-stubs/
 	cp build/win64/tests/tools/*.exe $(DIST)/win64/test-tools/
 	rm -rf $(DIST)/win64/test-tools/jni-stand-in
 	cp -r build/win64/tests/tools/jni-stand-in $(DIST)/win64/test-tools/

@@ -28,3 +28,21 @@ def test_launcher_images(path, machine, subsystem):
     imports = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(exe)], capture_output=True, text=True).stdout
     dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", imports)}
     assert dlls <= SYSTEM_DLLS, f"needs DLLs that Windows lacks: {dlls - SYSTEM_DLLS}"
+
+
+SHIPPED = ["win64/app-launcher.exe", "win64/setup-launcher.exe", "win32/setup-launcher.exe",
+           "win64/service-launcher.exe"]
+
+
+@pytest.mark.parametrize("path", SHIPPED)
+def test_shipped_stubs_carry_no_test_seam(path):
+    exe = DIST / path
+    if not exe.is_file():
+        pytest.skip(f"{exe} is not built (make build)")
+    assert b"QLN_TEST_" not in exe.read_bytes()
+    # The seamed twin the tests run does read them; otherwise the check above proves nothing.
+    twin = exe.parent / "test-stubs" / exe.name
+    assert twin.is_file(), "the build makes a seamed twin of every stub"
+    assert b"QLN_TEST_" in twin.read_bytes()
+    assert_pe(twin, machine="x86" if path.startswith("win32") else "x64",
+              subsystem="console" if "service" in path else "gui", stripped=True)

@@ -9,6 +9,7 @@
 #include "core/configuration.h"
 #include "core/errors.h"
 #include "core/log.h"
+#include "core/test_seams.h"
 #include "portable/path_text.h"
 #include "win/encoding.h"
 #include "win/handles.h"
@@ -299,7 +300,7 @@ bool getFileLastWriteTimeW(const std::wstring& path, FILETIME& time) {
 
 bool isWritableDirectory(const std::string& directory) {
     // Tests use this to make every fallback directory unusable.
-    if (environmentValue("QLN_TEST_NO_WRITABLE_DIRECTORY").value_or("") == "1")
+    if (testSeam("QLN_TEST_NO_WRITABLE_DIRECTORY").value_or("") == "1")
         return false;
     std::string probe = directory + "\\tvo_w_testdir";
     RemoveDirectoryA(probe.c_str());

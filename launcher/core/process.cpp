@@ -7,6 +7,7 @@
 #include "core/expansion.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/test_seams.h"
 #include "portable/command_line.h"
 #include "win/encoding.h"
 #include "win/handles.h"
@@ -142,11 +143,9 @@ bool obtainConsole() {
 
 void rebootSystem() {
     // Tests cannot let Wine restart; they name a file that records the request instead.
-    wchar_t testFile[MAX_PATH];
-    DWORD length = GetEnvironmentVariableW(L"QLN_TEST_REBOOT_FILE", testFile, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        UniqueFile marker(CreateFileW(testFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (std::optional<std::string> testFile = testSeam("QLN_TEST_REBOOT_FILE")) {
+        UniqueFile marker(CreateFileA(testFile->c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         return;
     }
     Sleep(5000);

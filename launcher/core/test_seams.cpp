@@ -2,7 +2,7 @@
 
 #include "win/win32.h"
 
-std::optional<std::string> testSeam([[maybe_unused]] const char* name) {
+std::optional<std::string> testSeamValue([[maybe_unused]] const char* name) {
 #ifdef QLN_TEST_SEAMS
     char value[1024];
     DWORD length = GetEnvironmentVariableA(name, value, sizeof value);

@@ -9,6 +9,7 @@
 #include "core/configuration.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/test_seams.h"
 #include "jvm/registry_values.h"
 #include "portable/java_version.h"
 #include "win/handles.h"
@@ -25,10 +26,8 @@ bool useVersionCache = true;
 
 // Tests shorten the wait for a probe that hangs.
 DWORD probeTimeout() {
-    char value[32];
-    DWORD length = GetEnvironmentVariableA("QLN_TEST_PROBE_TIMEOUT_MS", value, sizeof value);
-    if (length > 0 && length < sizeof value)
-        return static_cast<DWORD>(strtoul(value, nullptr, 10));
+    if (std::optional<std::string> value = testSeam("QLN_TEST_PROBE_TIMEOUT_MS"))
+        return static_cast<DWORD>(strtoul(value->c_str(), nullptr, 10));
     return kProbeTimeoutMs;
 }
 

@@ -7,6 +7,7 @@
 #include "core/config_keys.h"
 #include "core/configuration.h"
 #include "core/log.h"
+#include "core/test_seams.h"
 #include "jvm/java_version.h"
 #include "jvm/registry_values.h"
 #include "portable/java_version.h"
@@ -24,9 +25,7 @@ bool jdkRequired() { return getConfigInt(key::kRequireJdk) != 0; }
 
 // Wine lets every process write machine keys; tests take that right away here.
 bool machineKeysWritable() {
-    char value[8];
-    DWORD length = GetEnvironmentVariableA("QLN_TEST_READ_ONLY_MACHINE_KEYS", value, sizeof value);
-    return !(length == 1 && value[0] == '1');
+    return testSeam("QLN_TEST_READ_ONLY_MACHINE_KEYS").value_or("") != "1";
 }
 
 // The "CurrentVersion" name of a JavaSoft base key, empty when missing or out of range.
