@@ -64,9 +64,41 @@ public class Probe {
         if (args.length >= 1 && args[0].equals("--throw")) {
             throw new IllegalStateException("thrown by the application");
         }
+        if (args.length >= 2 && args[0].equals("--chain")) {
+            throw chain(Integer.parseInt(args[1]));
+        }
+        if (args.length >= 2 && args[0].equals("--hold")) {
+            File directory = new File(args[1]);
+            write(new File(directory, "ready"), System.getProperty("tarvo.tempDir"));
+            File go = new File(directory, "go");
+            for (int i = 0; i < 1200 && !go.exists(); i++) {
+                Thread.sleep(100);
+            }
+        }
         if (args.length >= 2 && args[0].equals("--single-instance")) {
             SingleWindow.run(new File(args[1]));
         }
+    }
+
+    /** An exception with `depth` causes, each thrown a few frames deep. */
+    static RuntimeException chain(int depth) {
+        RuntimeException cause = null;
+        for (int level = 0; level <= depth; level++) {
+            try {
+                deeper(level, 8, cause);
+            } catch (RuntimeException thrown) {
+                cause = thrown;
+            }
+        }
+        return cause;
+    }
+
+    static void deeper(int level, int frames, RuntimeException cause) {
+        if (frames > 0) {
+            deeper(level, frames - 1, cause);
+            return;
+        }
+        throw new IllegalArgumentException("level " + level + " of the chain", cause);
     }
 
     static void write(File file, String text) throws Exception {
@@ -314,3 +346,45 @@ def test_second_start_activates_the_first_and_hands_over_its_arguments(
                         "arg: two words"]
     # The reader took the notification file.
     assert not list((test_dir / "tmp").glob("tvo_p*.tmp"))
+
+
+def launcher_temp_dirs(tmp_dir):
+    return {p.name for p in tmp_dir.iterdir() if p.is_dir() and ".tmp_dir" in p.name}
+
+
+def temp_dir_name(result):
+    return printed_properties(result)["tarvo.tempDir"].rsplit("\\", 1)[1]
+
+
+def test_ended_runs_leave_no_temp_directory_behind(real_app, run, start, test_dir, tmp_dir):
+    """main returning, System.exit and a killed process: at the latest the next start of a
+    launcher removes what they extracted; a running instance keeps its directory."""
+    exe = real_app()
+    returned = run(exe, timeout=120)
+    exited = run(exe, args=["--exit", "3"], timeout=120)
+    assert (returned.exit_code, exited.exit_code) == (0, 3), exited.stderr_text
+    ended = {temp_dir_name(returned), temp_dir_name(exited)}
+
+    holder = test_dir / "holder"
+    holder.mkdir()
+    running = start(exe, args=["--hold", winpath(holder)], timeout=120)
+    for _ in range(600):
+        if (holder / "ready").exists():
+            break
+        time.sleep(0.1)
+    live = (holder / "ready").read_text().rsplit("\\", 1)[1]
+    assert not launcher_temp_dirs(tmp_dir) & ended
+    # Another launcher's start, while the holder still runs.
+    other = real_app(name="other.exe")
+    beside = run(other, timeout=120)
+    assert beside.exit_code == 0
+    assert live in launcher_temp_dirs(tmp_dir)
+    assert (tmp_dir / live / "runtime.jar").is_file()
+
+    running.kill()
+    last = run(exe, args=["--exit", "0"], timeout=120)
+    assert launcher_temp_dirs(tmp_dir) <= {temp_dir_name(last)}
+    # The empty files that reserved the names go with their directories.
+    left = {p.name for p in tmp_dir.iterdir() if p.name.startswith("tvo")}
+    assert left <= {temp_dir_name(last), temp_dir_name(last).split("_dir")[0]}
+

@@ -72,7 +72,9 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
 
     if (!launchJavaProgram(arguments, true))
         fatalMessageW(key::kMessageStartFailed, nullptr);
-    return 0;
+    // Ends here rather than through the runtime's exit: the temp directory goes, and no
+    // global is destroyed under the splash thread.
+    exitLauncher(0);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "core/configuration.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/temp_lifetime.h"
 #include "portable/message_text.h"
 #include "win/encoding.h"
 
@@ -99,7 +100,9 @@ void fatalLocalizedMessage(int32_t key) {
 
 void exitLauncher(int code) {
     const std::string& directory = getLauncherTempDirectory();
-    if (!directory.empty()) {
+    // A process this one started may still use the directory; the sweep of a later start
+    // removes it once that one has ended too.
+    if (!directory.empty() && takeTempDirectoryAlone(directory)) {
         deleteDirectoryTree(directory, true);
         RemoveDirectoryA(directory.c_str());
     }

@@ -9,6 +9,7 @@
 #include "core/configuration.h"
 #include "core/errors.h"
 #include "core/log.h"
+#include "core/temp_lifetime.h"
 #include "core/test_seams.h"
 #include "portable/path_text.h"
 #include "win/encoding.h"
@@ -351,15 +352,20 @@ void setLauncherTempDirectory(const std::string& directory) {
 }
 
 void createLauncherTempDir() {
+    sweepEndedTempDirectories(toWide(getTempDirectory(), fileCodePage()));
     for (int attempt = 0; attempt < 10; ++attempt) {
+        std::string nameFile = makeTempFileName();
+        // Held before the directory exists, so no sweep ever sees it unowned.
+        holdTempName(nameFile);
         std::string directory =
-            makeTempFileName() + "_dir" + std::to_string(static_cast<long long>(time(nullptr)));
+            nameFile + "_dir" + std::to_string(static_cast<long long>(time(nullptr)));
         logMessage("Temp dir3: %s", directory.c_str());
         if (CreateDirectoryA(directory.c_str(), nullptr)) {
             launcherTempDirectory = directory;
             return;
         }
         logMessage("Could not create dir (%d)", static_cast<int>(GetLastError()));
+        releaseTempName();
     }
     launcherTempDirectory.clear();
     fatalMessage(key::kMessageInternalError, "7");

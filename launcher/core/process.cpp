@@ -7,6 +7,7 @@
 #include "core/expansion.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/temp_lifetime.h"
 #include "core/test_seams.h"
 #include "portable/command_line.h"
 #include "win/encoding.h"
@@ -29,6 +30,26 @@ std::wstring queryEnvironment(const wchar_t* name) {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         DWORD length = GetEnvironmentVariableW(name, buffer.data(), buffer.size());
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+std::wstring queryCurrentDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = GetCurrentDirectoryW(buffer.size(), buffer.data());
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+std::wstring queryTempPath() {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        DWORD length = GetTempPathW(buffer.size(), buffer.data());
         if (length < buffer.size())
             return std::wstring(buffer.data(), length);
         buffer.resize(length + 1);
@@ -90,6 +111,11 @@ void initLauncher(HINSTANCE instance, ArgumentList* arguments) {
         logSwitch = true;
     }
     readConfiguration(arguments);
+    // A restarted run works in the directory an earlier run made; it keeps that alive
+    // before any sweep looks at it.
+    if (languageRestart)
+        adoptTempDirectory(queryCurrentDirectory());
+    sweepEndedTempDirectories(queryTempPath());
 
     moduleInstance = instance;
     std::string flavor = getConfigString(key::kFlavor, 2);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+// A launcher temp directory "<name>_dir<time>" lives beside the empty file "<name>" that
+// reserved its name. The owner holds that file open for its whole life, and the handle is
+// inherited by every process it starts, so a directory whose file nobody holds belongs to
+// runs that have all ended: the next start of any launcher removes it.
+
+// Opens and holds the name file of a directory this process is about to create; false
+// when the file cannot be held (the directory must then not be used).
+bool holdTempName(const std::string& nameFile);
+void releaseTempName();
+
+// A language-restart run works in a directory an earlier run made: it holds that
+// directory's name file too, so that the directory outlives the earlier run.
+void adoptTempDirectory(const std::wstring& directory);
+
+// True when no other process holds the name file of this process's directory; from then on
+// this process holds it alone until it ends, so no sweep starts on a half-removed directory.
+bool takeTempDirectoryAlone(const std::string& directory);
+
+// Removes every launcher temp directory in `tempDirectory` whose runs have all ended,
+// with everything inside it, and its name file.
+void sweepEndedTempDirectories(const std::wstring& tempDirectory);
