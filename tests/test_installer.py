@@ -278,3 +278,88 @@ def test_archives_of_real_tools_extract_byte_identical(setup_exe, run, test_dir,
     assert "untaring JRE was successful" in result.log
     assert main_called(test_dir)
     assert tree_files(unpacked_runtime(test_dir)) == tree_files(source)
+
+
+# ---------------------------------------------------------------------------------------
+# Damaged and hostile archives
+
+def tar_bytes(entries, fmt=tarfile.GNU_FORMAT):
+    """entries: (name, data or None for a directory) in order; uncompressed tar bytes."""
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w", format=fmt) as archive:
+        for name, data in entries:
+            info = tarfile.TarInfo(name)
+            if data is None:
+                info.type = tarfile.DIRTYPE
+                archive.addfile(info)
+            else:
+                info.size = len(data)
+                archive.addfile(info, io.BytesIO(data))
+    return out.getvalue()
+
+
+def gzip_file(path, raw):
+    import gzip
+    path.write_bytes(gzip.compress(raw))
+    return path
+
+
+def run_with_archive(setup_exe, run, test_dir, raw):
+    archive = gzip_file(test_dir / "jre.tar.gz", raw)
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)}]})
+    return run(exe, args=["-q"], env=environment(test_dir))
+
+
+@pytest.mark.parametrize("name", ["../../evil.dll", "bin/../../../evil.dll", "{abs}/evil.dll"],
+                         ids=["dotdot", "inner-dotdot", "drive-letter"])
+def test_paths_outside_the_runtime_directory_refuse_the_archive(setup_exe, run, test_dir, name):
+    name = name.replace("{abs}", winpath(test_dir / "tmp").replace("\\", "/"))
+    raw = tar_bytes([("bin/", None), ("bin/ok.txt", b"ok"), (name, b"evil"),
+                     ("bin/after.txt", b"after")])
+    result = run_with_archive(setup_exe, run, test_dir, raw)
+    assert result.exit_code == 1
+    assert result.stderr_text.startswith(CORRUPTED)
+    errors = log_errors(result)
+    assert any(e.startswith("unsafe path in archive: ") for e in errors)
+    assert errors[-2:] == ["untaring JRE was unsuccessful", "Could not untar JRE"]
+    assert not (test_dir / "tmp" / "evil.dll").exists()
+    assert not list(test_dir.rglob("evil.dll"))
+    assert not main_called(test_dir)
+
+
+def test_damaged_archives(setup_exe, run, test_dir):
+    whole = tar_bytes([("bin/", None), ("bin/a.txt", b"a" * 3000)])
+    cases = [
+        ("directories only", tar_bytes([("bin/", None), ("lib/", None)]), "no magic number"),
+        ("cut in a file", whole[:512 * 2 + 1000], "sizes don't match: 1000, 3000"),
+        ("not a tar", os.urandom(2048), "no magic number"),
+        ("too long a name", tar_bytes([("x" * 6000, b"1")]), "long file name too long"),
+    ]
+    for what, raw, error in cases:
+        result = run_with_archive(setup_exe, run, test_dir, raw)
+        assert result.exit_code == 1, what
+        assert result.stderr_text.startswith(CORRUPTED), what
+        assert error in log_errors(result), (what, result.log)
+
+
+def test_not_gzip_at_all_cannot_be_opened(setup_exe, run, test_dir):
+    # zlib reads a file without the gzip magic as it is: a plain tar still unpacks.
+    (test_dir / "jre.tar.gz").write_bytes(tar_bytes([("bin/", None), ("bin/a.txt", b"a")]))
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": "jre.tar.gz"}],
+                     "searchSequence": [{"type": "A", "value": "Z:\\nowhere"}]})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert "untaring JRE was successful" in result.log
+    # ... but holds no runtime, and no other is found.
+    assert "Could not load bundled JRE. Trying to find another JRE." in log_errors(result)
+    assert "Could not find another JRE." in log_errors(result)
+    assert result.stderr_text.startswith(
+        "Could not use bundled JRE. Please send this log file to your software vendor:")
+    assert result.exit_code == 1
+
+
+def test_a_file_without_its_directory_entry_cannot_be_opened(setup_exe, run, test_dir):
+    raw = tar_bytes([("bin/", None), ("bin/a.txt", b"a"), ("lib/missing/x.jar", b"x")])
+    result = run_with_archive(setup_exe, run, test_dir, raw)
+    assert result.exit_code == 1
+    assert result.stderr_text.startswith("Could not open file lib\\missing\\x.jar\n")
+    assert "Could not open file lib\\missing\\x.jar" in result.log
