@@ -1,0 +1,195 @@
+#include "installer/runtime_unpack.h"
+
+#include <atomic>
+
+#include <zlib.h>
+
+#include "core/config_keys.h"
+#include "core/configuration.h"
+#include "core/errors.h"
+#include "core/log.h"
+#include "installer/dialogs.h"
+#include "jvm/pack200.h"
+#include "jvm/runtime_search.h"
+#include "portable/tar_reader.h"
+#include "win/handles.h"
+
+namespace {
+
+constexpr DWORD kProgressIntervalMillis = 200;
+
+// Read by the pack200 progress thread.
+std::atomic<DWORD> extractionMillis{0};
+std::atomic<bool> unpackDone{false};
+
+class GzSource final : public TarSource {
+public:
+    explicit GzSource(gzFile file) : file_(file) {}
+    int64_t read(void* buffer, size_t size) override {
+        return gzread(file_, buffer, static_cast<unsigned>(size));
+    }
+    bool skip(int64_t count) override {
+        return count == 0 || gzseek(file_, static_cast<z_off_t>(count), SEEK_CUR) >= 0;
+    }
+    bool atEnd() override { return gzeof(file_) != 0; }
+    int64_t position() override { return gztell(file_); }
+
+private:
+    gzFile file_;
+};
+
+// Writes entries relative to the current directory, which untarGzip set to the target.
+class FileSink final : public TarSink {
+public:
+    FileSink(HWND progressDialog, int32_t totalSize)
+        : dialog_(progressDialog), totalSize_(totalSize) {}
+
+    void makeDirectory(const std::string& path) override { CreateDirectoryA(path.c_str(), nullptr); }
+    void beginFile(int64_t streamPosition) override {
+        showProgress(streamPosition);
+        lastProgress_ = 0;
+        firstBlock_ = true;
+    }
+    bool openFile(const std::string& path, int32_t size) override {
+        logMessage("extracting %s (size %d)", path.c_str(), static_cast<int>(size));
+        file_.reset(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        streamError_ = false;
+        return static_cast<bool>(file_);
+    }
+    bool writeFile(const void* data, size_t size) override {
+        DWORD written = 0;
+        if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr) ||
+            written != size) {
+            streamError_ = true;
+            return false;
+        }
+        return true;
+    }
+    void fileProgress(int64_t streamPosition) override {
+        DWORD now = GetTickCount();
+        if (firstBlock_ || now - lastProgress_ >= kProgressIntervalMillis) {
+            firstBlock_ = false;
+            lastProgress_ = now;
+            showProgress(streamPosition);
+        }
+    }
+    bool closeFile() override {
+        if (file_.get() != INVALID_HANDLE_VALUE && !CloseHandle(file_.release()))
+            streamError_ = true;
+        return !streamError_;
+    }
+
+private:
+    // 100 to 200 on the progress scale; without a known total size there is no share to show.
+    void showProgress(int64_t streamPosition) {
+        if (!dialog_ || totalSize_ <= 0)
+            return;
+        double share = static_cast<double>(streamPosition) / totalSize_ * 100;
+        setProgressPosition(dialog_, 100 + static_cast<int>(share));
+    }
+
+    HWND dialog_;
+    int32_t totalSize_;
+    UniqueFile file_;
+    bool streamError_ = false;
+    bool firstBlock_ = true;
+    DWORD lastProgress_ = 0;
+};
+
+DWORD WINAPI unpackProgressThread(LPVOID parameter) {
+    HWND dialog = static_cast<HWND>(parameter);
+    int position = 200;
+    setProgressPosition(dialog, position);
+    while (!unpackDone && position < 300) {
+        Sleep(extractionMillis / 10);
+        position += 10;
+        setProgressPosition(dialog, position);
+    }
+    return 0;
+}
+
+} // namespace
+
+bool untarGzip(const std::string& archivePath, const std::string& targetDirectory,
+               HWND progressDialog, int32_t totalSize) {
+    char previous[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    gzFile archive = gzopen(archivePath.c_str(), "rb");
+    if (!archive) {
+        logError("Could not open gz-file");
+        return false;
+    }
+    if (!SetCurrentDirectoryA(targetDirectory.c_str())) {
+        logError("Could not change to %s (%d)", targetDirectory.c_str(), static_cast<int>(GetLastError()));
+        gzclose(archive);
+        return false;
+    }
+    GzSource in(archive);
+    FileSink out(progressDialog, totalSize);
+    TarResult result = extractTarStream(in, out);
+    if (result.status == TarStatus::OpenFailed) {
+        char text[kMaxText];
+        snprintf(text, sizeof text, "Could not open file %s\n", result.failedPath.c_str());
+        logError("%s", text);
+        fatalError(text);
+    }
+    for (const std::string& error : result.errors)
+        logError("%s", error.c_str());
+    SetCurrentDirectoryA(previous);
+    gzclose(archive);
+    bool done = result.status == TarStatus::Done;
+    if (done)
+        logMessage("untaring JRE was successful");
+    else
+        logError("untaring JRE was unsuccessful");
+    return done;
+}
+
+void unpackIncludedRuntime(HWND progressDialog) {
+    DWORD started = GetTickCount();
+    logMessage("extracting JRE");
+    if (!CreateDirectoryA("jre", nullptr))
+        logError("Could not create JRE dir");
+    if (!untarGzip("jre.tar.gz", "jre", progressDialog, getConfigInt(key::kUnpackProgressSize))) {
+        logError("Could not untar JRE");
+        fatalError("The bundled JRE is corrupted. If you downloaded the setup file please "
+                   "download it again.");
+    }
+    DeleteFileA("jre.tar.gz");
+    extractionMillis = GetTickCount() - started;
+
+    if (getConfigInt(key::kPack200Jars) != 0) {
+        logMessage("JRE is packed");
+        if (progressDialog) {
+            HANDLE thread = CreateThread(nullptr, 0, unpackProgressThread, progressDialog, 0, nullptr);
+            if (thread) {
+                SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
+                CloseHandle(thread);
+            }
+        }
+        char home[kMaxText];
+        DWORD length = GetFullPathNameA("jre", kMaxText, home, nullptr);
+        std::string runtime = length > 0 && length < kMaxText ? home : "jre";
+        // The runtime may lie at the top of the archive or in a "jre" folder inside it.
+        unpackPack200Runtime(runtime);
+        unpackPack200Runtime(runtime + "\\jre");
+        unpackDone = true;
+    }
+    useUnpackedRuntime();
+}
+
+void useUnpackedRuntime() {
+    char directory[kMaxText] = "";
+    DWORD length = GetFullPathNameA("jre", kMaxText, directory, nullptr);
+    if (length == 0 || length >= kMaxText)
+        directory[0] = '\0';
+    logMessage("JRE dir: %s", directory);
+    if (LoadDLL(false, directory, false))
+        return;
+    logError("Could not load bundled JRE. Trying to find another JRE.");
+    if (!LoadDLL(false, nullptr, false)) {
+        logError("Could not find another JRE.");
+        fatalError("Could not use bundled JRE. Please send this log file to your software vendor:");
+    }
+}

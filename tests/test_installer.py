@@ -1,0 +1,365 @@
+"""The installer launcher's work sequence on the JNI stand-in runtime: integrity check of its
+own payload, unpacking of an included "jre.tar.gz" made by real tar tools, the runtime
+decision, quiet mode and the hand-over registry values."""
+
+import io
+import os
+import shutil
+import subprocess
+import tarfile
+
+import pytest
+
+from harness import inspect, winpath
+from harness.java_side import read_record
+
+HAND_OVER = r"HKCU\SOFTWARE\brightwell\tarvo"
+TEXTS = {"20013": "Setup Test", "20016": "The installer is damaged.",
+         "20018": "The installer could not write its files.", "20003": "Download failed."}
+CORRUPTED = ("The bundled JRE is corrupted. If you downloaded the setup file please download it "
+             "again.")
+
+
+def installer_config(**extra):
+    config = {"flavor": "t", "applicationType": "gui", "mainClass": "setup.Main",
+              "messages": {"1000": "Setup Test", "1009": "Internal error {0}"},
+              "localizedTexts": TEXTS}
+    config.update(extra)
+    return config
+
+
+def stand_in_archive(path, home, *, fmt=tarfile.PAX_FORMAT):
+    """A gzip'd tar of the stand-in runtime, entries at the top as a bundled runtime has them."""
+    with tarfile.open(path, "w:gz", format=fmt) as archive:
+        for entry in sorted(home.rglob("*")):
+            archive.add(entry, arcname=str(entry.relative_to(home)), recursive=False)
+    return path
+
+
+@pytest.fixture
+def setup_exe(pack, test_dir):
+    """setup_exe(config=None, files=None, stub="setup-launcher"): a packed installer."""
+
+    def make(config=None, files=None, stub="setup-launcher", name="setup.exe"):
+        return pack(installer_config(**(config or {})), stub=stub, name=name, files=files)
+
+    return make
+
+
+@pytest.fixture
+def with_stand_in_archive(test_dir, stand_in_home):
+    archive = stand_in_archive(test_dir / "jre.tar.gz", stand_in_home)
+    return {"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)}]}
+
+
+def environment(test_dir, **extra):
+    record = test_dir / "jni-calls.jsonl"
+    env = {"TARVO_LOG": "yes", "JNI_STAND_IN_RECORD": winpath(record)}
+    env.update(extra)
+    return env
+
+
+def main_called(test_dir) -> bool:
+    return any(c["call"] == "CallStaticVoidMethodA" or c["call"].startswith("CallStatic")
+               for c in read_record(test_dir / "jni-calls.jsonl"))
+
+
+def log_errors(result):
+    return [line[len("ERROR: "):] for line in (result.log or "").splitlines()
+            if line.startswith("ERROR: ")]
+
+
+# ---------------------------------------------------------------------------------------
+# Integrity check
+
+def flip_byte(exe, offset):
+    data = bytearray(exe.read_bytes())
+    data[offset] ^= 0x01
+    exe.write_bytes(bytes(data))
+
+
+def test_crc_of_a_known_payload_matches_zlib(setup_exe, run, test_dir):
+    exe = setup_exe({"integrityCheck": True})
+    described = inspect(exe)
+    assert described["crcMatches"] and described["checkFlag"] == 1
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert "verifying integrity length %d" % described["coveredLength"] in result.log
+    crc = described["crcStored"]
+    signed = crc - (1 << 32) if crc >= 1 << 31 else crc
+    assert "checksums: %d %d %d %d" % (crc, crc, signed, signed) in result.log
+
+
+@pytest.fixture
+def checked_exe(setup_exe, test_dir):
+    """checked_exe(check=True): an installer whose covered data ends with 40000 random bytes."""
+
+    def make(check=True):
+        (test_dir / "big.bin").write_bytes(os.urandom(40000))
+        return setup_exe({"integrityCheck": check,
+                          "includedFiles": [{"name": "big.bin", "source": "big.bin"}]})
+
+    return make
+
+
+@pytest.mark.parametrize("where", ["record", "middle", "last"])
+def test_a_flipped_byte_shows_the_damaged_box(checked_exe, run, test_dir, where):
+    exe = checked_exe()
+    described = inspect(exe)
+    start = described["payloadOffset"] + 20
+    # In the record, a byte of a value: the configuration still reads, only the CRC differs.
+    offset = {"record": exe.read_bytes().index(b"setup.Main", start) + 3,
+              "middle": start + described["coveredLength"] // 2,
+              "last": start + described["coveredLength"] - 1}[where]
+    flip_byte(exe, offset)
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 1
+    assert (result.box.caption, result.box.text, result.box.icon) == (
+        "Setup Test", "The installer is damaged.", "error")
+    assert "extracting files" not in result.log
+
+
+@pytest.mark.parametrize("how", ["nocheck", "flag"])
+def test_a_damaged_payload_passes_when_the_check_is_off(checked_exe, run, test_dir, how):
+    exe = checked_exe(check=how == "nocheck")
+    described = inspect(exe)
+    flip_byte(exe, described["payloadOffset"] + 20 + described["coveredLength"] - 1)
+    args = ["-q", "-nocheck"] if how == "nocheck" else ["-q"]
+    result = run(exe, args=args, env=environment(test_dir))
+    assert not result.boxes, result.log
+    assert "verifying integrity" not in result.log
+    assert "extracting files" in result.log
+
+
+def test_a_truncated_installer_ends_with_detail_34(checked_exe, run, test_dir):
+    exe = checked_exe()
+    data = exe.read_bytes()
+    # The header still announces the full length; the last bytes are gone.
+    exe.write_bytes(data[:-3])
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 1
+    assert "Internal error 34" in result.stderr_text
+    assert any(e.startswith("check ReadFile failed 0 ") for e in log_errors(result))
+
+
+def test_a_covered_length_of_zero_with_expected_zero_passes(setup_exe, run, test_dir):
+    exe = setup_exe({"integrityCheck": True})
+    start = inspect(exe)["payloadOffset"]
+    data = bytearray(exe.read_bytes())
+    data[start + 8:start + 20] = bytes(12)  # expected CRC 0, length 0
+    exe.write_bytes(bytes(data))
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert "verifying integrity length 0" in result.log
+    assert "checksums: 0 0 0 0" in result.log
+    assert not result.boxes
+
+
+# ---------------------------------------------------------------------------------------
+# Included runtime and the runtime decision
+
+def test_quiet_install_unpacks_the_runtime_and_runs_main(setup_exe, run, test_dir,
+                                                        with_stand_in_archive, stand_in_home):
+    exe = setup_exe(with_stand_in_archive)
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 0, result.log
+    log = result.log
+    for line in ["Quiet installer.", "Starting work", "JRE included", "extracting JRE",
+                 "untaring JRE was successful"]:
+        assert line in log
+    assert "JRE dir: " in log and log.index("untaring JRE was successful") < log.index("JRE dir: ")
+    assert main_called(test_dir)
+    assert "tarvo.manualJre" not in str(read_record(test_dir / "jni-calls.jsonl"))
+
+
+def test_no_runtime_in_quiet_mode_aborts_with_83(setup_exe, run, test_dir, registry):
+    exe = setup_exe({"searchSequence": [{"type": "A", "value": "Z:\\nowhere"}]})
+    result = run(exe, args=["-q"], env=environment(test_dir, TARVO_JAVA_HOME=None))
+    assert result.exit_code == 83
+    assert result.stdout_text == "No JRE found. Aborting.\n"
+    assert "No JRE found" in log_errors(result)
+    assert not registry.values(HAND_OVER)
+    # The prepared directory stays on this path.
+    assert any(p.name.endswith(tuple("0123456789")) and p.is_dir() and "_dir" in p.name
+               for p in (test_dir / "tmp").iterdir())
+
+
+def test_manual_ignores_the_archive(setup_exe, run, test_dir, with_stand_in_archive):
+    exe = setup_exe({**with_stand_in_archive,
+                     "searchSequence": [{"type": "A", "value": "Z:\\nowhere"}]})
+    result = run(exe, args=["-q", "-manual"], env=environment(test_dir))
+    assert result.exit_code == 83
+    assert "Included JRE not used because of manual switch" in result.log
+    assert "extracting JRE" not in result.log
+
+
+def test_prefer_installed_runtime_skips_the_archive(setup_exe, run, test_dir,
+                                                    with_stand_in_archive, stand_in_home):
+    exe = setup_exe({**with_stand_in_archive, "keys": {"161": "1"}})
+    result = run(exe, args=["-q"],
+                 env=environment(test_dir, TARVO_JAVA_HOME=winpath(stand_in_home)))
+    assert result.exit_code == 0, result.log
+    assert "JRE included" in result.log
+    assert "extracting JRE" not in result.log
+    assert main_called(test_dir)
+
+
+def test_manual_switch_reaches_java_as_a_property(setup_exe, run, test_dir, stand_in_home):
+    # Key 161 finds the installed runtime before "-manual" could matter for the search.
+    exe = setup_exe({"keys": {"128": "A" + winpath(stand_in_home)}})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 0, result.log
+    options = str(read_record(test_dir / "jni-calls.jsonl"))
+    assert "-Dtarvo.manualJre=true" not in options
+    # With "/manual" the automatic search is skipped: no runtime, quiet abort.
+    result = run(exe, args=["-q", "/manual"], env=environment(test_dir))
+    assert result.exit_code == 83
+
+
+# ---------------------------------------------------------------------------------------
+# Archives made by real tools
+
+LONG_DIR = "lib/deep-directory-name-one/deep-directory-name-two/deep-directory-name-three/deep-dir-four"
+
+
+def source_tree(root, stand_in_home):
+    shutil.copytree(stand_in_home, root)
+    (root / LONG_DIR).mkdir(parents=True)
+    (root / LONG_DIR / "resource-file-with-a-long-name.properties").write_bytes(os.urandom(1500))
+    (root / "lib" / "exactly-512.bin").write_bytes(os.urandom(512))
+    (root / "lib" / "one.bin").write_bytes(b"1")
+    (root / "lib" / "empty.bin").write_bytes(b"")
+    (root / "bin" / "link-to-java").symlink_to("java.exe")
+    return root
+
+
+def tree_files(root):
+    return {str(p.relative_to(root)): p.read_bytes() for p in root.rglob("*")
+            if p.is_file() and not p.is_symlink()}
+
+
+def gnu_tar(fmt):
+    def make(source, archive):
+        subprocess.run(["tar", "--format=" + fmt, "-czf", str(archive), "-C", str(source), "."],
+                       check=True)
+    return make
+
+
+def python_tar(source, archive):
+    with tarfile.open(archive, "w:gz") as out:  # pax, the default
+        out.add(source, arcname=".")
+
+
+def ustar_prefix_tar(source, archive):
+    with tarfile.open(archive, "w:gz", format=tarfile.USTAR_FORMAT) as out:
+        out.add(source, arcname=".")
+
+
+def unpacked_runtime(test_dir):
+    """The "jre" directory of the run's launcher temp directory, which a normal end keeps."""
+    found = list((test_dir / "tmp").glob("*_dir*/jre"))
+    assert len(found) == 1, found
+    return found[0]
+
+
+@pytest.mark.parametrize("maker", [gnu_tar("gnu"), gnu_tar("posix"), python_tar, ustar_prefix_tar],
+                         ids=["gnu-tar-gnu", "gnu-tar-posix", "python-tarfile", "ustar-prefix"])
+def test_archives_of_real_tools_extract_byte_identical(setup_exe, run, test_dir, stand_in_home,
+                                                       maker):
+    source = source_tree(test_dir / "source", stand_in_home)
+    archive = test_dir / "jre.tar.gz"
+    maker(source, archive)
+    raw = subprocess.run(["gzip", "-dc", str(archive)], capture_output=True, check=True).stdout
+    if maker is ustar_prefix_tar:
+        # The long directory went into the prefix field of some header.
+        assert any(raw[at + 345:at + 500].startswith(b"./lib/deep-directory")
+                   for at in range(0, len(raw), 512) if raw[at + 257:at + 265] == b"ustar\x0000")
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)}]})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 0, result.log
+    assert "untaring JRE was successful" in result.log
+    assert main_called(test_dir)
+    assert tree_files(unpacked_runtime(test_dir)) == tree_files(source)
+
+
+# ---------------------------------------------------------------------------------------
+# Damaged and hostile archives
+
+def tar_bytes(entries, fmt=tarfile.GNU_FORMAT):
+    """entries: (name, data or None for a directory) in order; uncompressed tar bytes."""
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w", format=fmt) as archive:
+        for name, data in entries:
+            info = tarfile.TarInfo(name)
+            if data is None:
+                info.type = tarfile.DIRTYPE
+                archive.addfile(info)
+            else:
+                info.size = len(data)
+                archive.addfile(info, io.BytesIO(data))
+    return out.getvalue()
+
+
+def gzip_file(path, raw):
+    import gzip
+    path.write_bytes(gzip.compress(raw))
+    return path
+
+
+def run_with_archive(setup_exe, run, test_dir, raw):
+    archive = gzip_file(test_dir / "jre.tar.gz", raw)
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)}]})
+    return run(exe, args=["-q"], env=environment(test_dir))
+
+
+@pytest.mark.parametrize("name", ["../../evil.dll", "bin/../../../evil.dll", "{abs}/evil.dll"],
+                         ids=["dotdot", "inner-dotdot", "drive-letter"])
+def test_paths_outside_the_runtime_directory_refuse_the_archive(setup_exe, run, test_dir, name):
+    name = name.replace("{abs}", winpath(test_dir / "tmp").replace("\\", "/"))
+    raw = tar_bytes([("bin/", None), ("bin/ok.txt", b"ok"), (name, b"evil"),
+                     ("bin/after.txt", b"after")])
+    result = run_with_archive(setup_exe, run, test_dir, raw)
+    assert result.exit_code == 1
+    assert result.stderr_text.startswith(CORRUPTED)
+    errors = log_errors(result)
+    assert any(e.startswith("unsafe path in archive: ") for e in errors)
+    assert errors[-2:] == ["untaring JRE was unsuccessful", "Could not untar JRE"]
+    assert not (test_dir / "tmp" / "evil.dll").exists()
+    assert not list(test_dir.rglob("evil.dll"))
+    assert not main_called(test_dir)
+
+
+def test_damaged_archives(setup_exe, run, test_dir):
+    whole = tar_bytes([("bin/", None), ("bin/a.txt", b"a" * 3000)])
+    cases = [
+        ("directories only", tar_bytes([("bin/", None), ("lib/", None)]), "no magic number"),
+        ("cut in a file", whole[:512 * 2 + 1000], "sizes don't match: 1000, 3000"),
+        ("not a tar", os.urandom(2048), "no magic number"),
+        ("too long a name", tar_bytes([("x" * 6000, b"1")]), "long file name too long"),
+    ]
+    for what, raw, error in cases:
+        result = run_with_archive(setup_exe, run, test_dir, raw)
+        assert result.exit_code == 1, what
+        assert result.stderr_text.startswith(CORRUPTED), what
+        assert error in log_errors(result), (what, result.log)
+
+
+def test_not_gzip_at_all_cannot_be_opened(setup_exe, run, test_dir):
+    # zlib reads a file without the gzip magic as it is: a plain tar still unpacks.
+    (test_dir / "jre.tar.gz").write_bytes(tar_bytes([("bin/", None), ("bin/a.txt", b"a")]))
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": "jre.tar.gz"}],
+                     "searchSequence": [{"type": "A", "value": "Z:\\nowhere"}]})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert "untaring JRE was successful" in result.log
+    # ... but holds no runtime, and no other is found.
+    assert "Could not load bundled JRE. Trying to find another JRE." in log_errors(result)
+    assert "Could not find another JRE." in log_errors(result)
+    assert result.stderr_text.startswith(
+        "Could not use bundled JRE. Please send this log file to your software vendor:")
+    assert result.exit_code == 1
+
+
+def test_a_file_without_its_directory_entry_cannot_be_opened(setup_exe, run, test_dir):
+    raw = tar_bytes([("bin/", None), ("bin/a.txt", b"a"), ("lib/missing/x.jar", b"x")])
+    result = run_with_archive(setup_exe, run, test_dir, raw)
+    assert result.exit_code == 1
+    assert result.stderr_text.startswith("Could not open file lib\\missing\\x.jar\n")
+    assert "Could not open file lib\\missing\\x.jar" in result.log
