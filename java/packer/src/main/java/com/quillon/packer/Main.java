@@ -48,6 +48,11 @@ public final class Main {
         } catch (PackerException e) {
             err.println("packer: error: " + oneLine(e.getMessage()));
             return EXIT_FAILED;
+        } catch (RuntimeException | OutOfMemoryError | StackOverflowError e) {
+            // Every refusal is meant to be a PackerException; this keeps the one-line promise
+            // should an input still slip past the checks.
+            err.println("packer: error: internal error while reading the input (" + oneLine(e.toString()) + ")");
+            return EXIT_FAILED;
         }
     }
 
