@@ -53,8 +53,14 @@ public final class ResourceWriter {
      */
     public static void pack(Path stub, List<Resource> resources, PayloadContent content, Path out)
             throws PackerException {
+        pack(stub, resources, content, out, null);
+    }
+
+    /** Packs with a last step on the written file (such as signing) before it replaces {@code out}. */
+    public static void pack(Path stub, List<Resource> resources, PayloadContent content, Path out,
+            PayloadWriter.Finisher finisher) throws PackerException {
         if (resources.isEmpty()) {
-            PayloadWriter.pack(stub, content, out);
+            PayloadWriter.pack(stub, content, out, finisher);
             return;
         }
         PeImage.read(stub).checkPackable();
@@ -71,7 +77,7 @@ public final class ResourceWriter {
             temp = dir != null && Files.isDirectory(dir) ? Files.createTempFile(dir, ".stub.", ".tmp")
                     : Files.createTempFile(".stub.", ".tmp");
             Files.write(temp, rewritten);
-            PayloadWriter.pack(temp, content, out);
+            PayloadWriter.pack(temp, content, out, finisher);
         } catch (IOException e) {
             throw new PackerException("cannot write " + out + ": " + e.getMessage(), e);
         } finally {
