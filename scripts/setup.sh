@@ -7,6 +7,7 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
     wine wine64 xvfb xauth locales
     maven openjdk-17-jdk-headless python3-pytest
+    osslsigncode python3-pip
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -22,6 +23,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# pefile reads the packed launchers independently of the packer in the packer's Wine tests.
+if ! python3 -c 'import pefile' 2>/dev/null; then
+    python3 -m pip install -q pefile 2>/dev/null || python3 -m pip install -q --break-system-packages pefile
 fi
 
 # Wine takes its Windows locale from LC_ALL; each locale a test uses must exist.

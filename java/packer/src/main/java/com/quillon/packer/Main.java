@@ -48,6 +48,11 @@ public final class Main {
         } catch (PackerException e) {
             err.println("packer: error: " + oneLine(e.getMessage()));
             return EXIT_FAILED;
+        } catch (RuntimeException | OutOfMemoryError | StackOverflowError e) {
+            // Every refusal is meant to be a PackerException; this keeps the one-line promise
+            // should an input still slip past the checks.
+            err.println("packer: error: internal error while reading the input (" + oneLine(e.toString()) + ")");
+            return EXIT_FAILED;
         }
     }
 
@@ -75,11 +80,9 @@ public final class Main {
         }
         Path stub = Paths.get(options.get("--stub"));
         Path outFile = Paths.get(options.get("--out"));
-        PackerConfig config = PackerConfig.load(Paths.get(options.get("--config")));
-        for (String warning : config.warnings()) {
+        for (String warning : Packer.pack(Paths.get(options.get("--config")), stub, outFile)) {
             err.println("packer: warning: " + oneLine(warning));
         }
-        ResourceWriter.pack(stub, config.resources(), config.content(), outFile);
         PayloadReader.Contents written = PayloadReader.read(outFile);
         out.println("packed " + outFile + ": payload at offset " + written.payloadOffset + ", "
                 + written.includedFiles.size() + " included file(s), " + written.unextractedLength
@@ -143,6 +146,9 @@ public final class Main {
         root.put("includedFiles", files);
         root.put("unextractedOffset", c.unextractedOffset);
         root.put("unextractedLength", c.unextractedLength);
+        root.put("signed", c.certificateSize != 0);
+        root.put("certificateOffset", c.certificateOffset);
+        root.put("certificateSize", c.certificateSize);
         return root;
     }
 
@@ -178,7 +184,9 @@ public final class Main {
             sb.append("  ").append(escape(f.name)).append(" (").append(f.size).append(" bytes)").append(nl);
         }
         sb.append("unextracted data: ").append(c.unextractedLength).append(" bytes at offset ")
-                .append(c.unextractedOffset);
+                .append(c.unextractedOffset).append(nl);
+        sb.append("signature:        ").append(c.certificateSize == 0 ? "none"
+                : "certificate table of " + c.certificateSize + " bytes at offset " + c.certificateOffset);
         return sb.toString();
     }
 

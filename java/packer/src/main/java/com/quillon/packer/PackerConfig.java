@@ -57,12 +57,18 @@ public final class PackerConfig {
     private static final int VALUE_LIMIT = 5999;
     private static final int ARGUMENTS_LIMIT = 1999;
 
-    private static final List<String> SETTINGS = Collections.unmodifiableList(Arrays.asList(
+    private static final List<String> SETTINGS = Collections.unmodifiableList(concat(ProductSettings.NAMES,
             "applicationName", "applicationType", "flavor", "mainClass", "classPath", "jvmOptions", "arguments",
             "errorLog", "outputLog", "appendToLogs", "jvmOptionsFromCommandLine", "installationDirectory",
             "minJavaVersion", "maxJavaVersion", "searchSequence", "messages", "localizedTexts",
             "includedFiles", "unextractedData", "integrityCheck", "keys", "wideKeys", "languages",
             "splashScreen", "resources"));
+
+    private static List<String> concat(List<String> more, String... names) {
+        List<String> all = new ArrayList<>(Arrays.asList(names));
+        all.addAll(more);
+        return all;
+    }
 
     private static final String CLASS_PATH_TYPES = "ADES";
     private static final String SEARCH_TYPES = "ABRESY";
@@ -73,6 +79,7 @@ public final class PackerConfig {
     private final PayloadContent content = new PayloadContent();
     private final List<String> warnings = new ArrayList<>();
     private List<ResourceWriter.Resource> resources = Collections.emptyList();
+    private ProductSettings product;
 
     private PackerConfig(String source, Path baseDir) {
         this.source = source;
@@ -120,6 +127,11 @@ public final class PackerConfig {
     /** Resources for the stub: the splash image and the raw {@code "resources"} list. */
     public List<ResourceWriter.Resource> resources() {
         return resources;
+    }
+
+    /** Signing, icon, version information, manifest, subsystem and bundled runtime. */
+    ProductSettings product() {
+        return product;
     }
 
     /** Things that pack but will not work as written, for example values the launcher cuts short. */
@@ -190,6 +202,7 @@ public final class PackerConfig {
                 ResourceSettings.read(settings.get("splashScreen"), settings.get("resources"), baseDir, source);
         narrow.putAll(resourceSettings.keys());
         resources = resourceSettings.resources();
+        product = ProductSettings.read(settings, baseDir, source);
 
         applyKeyMap(settings.get("keys"), "keys", narrow, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);
         applyKeyMap(settings.get("wideKeys"), "wideKeys", wide, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);

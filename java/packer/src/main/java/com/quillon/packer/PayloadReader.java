@@ -53,6 +53,9 @@ public final class PayloadReader {
         public final List<IncludedFile> includedFiles = new ArrayList<>();
         public long unextractedOffset;
         public long unextractedLength;
+        /** The Authenticode certificate table; offset 0 and size 0 when the file is unsigned. */
+        public long certificateOffset;
+        public long certificateSize;
 
         public boolean crcMatches() {
             return crcStored == crcComputed;
@@ -102,7 +105,9 @@ public final class PayloadReader {
                     entries.put(key, decodeWide(in.string("the value of key " + key + " in language \"" + prefix
                             + "\"")));
                 }
-                c.languages.add(new PayloadContent.LanguageBlock(prefix, entries));
+                if (!isPadding(prefix, entries)) {
+                    c.languages.add(new PayloadContent.LanguageBlock(prefix, entries));
+                }
             }
 
             List<String> names = splitList(c.narrow.get(2003));
@@ -116,7 +121,12 @@ public final class PayloadReader {
                 c.includedFiles.add(new IncludedFile(names.get(i), size, offset));
             }
             c.unextractedOffset = in.position();
-            c.unextractedLength = length - c.unextractedOffset;
+            // A signature appended behind the payload is not part of the data.
+            long dataEnd = image.certificateSize() != 0 && image.certificateOffset() >= c.unextractedOffset
+                    && image.certificateOffset() <= length ? image.certificateOffset() : length;
+            c.unextractedLength = dataEnd - c.unextractedOffset;
+            c.certificateOffset = image.certificateOffset();
+            c.certificateSize = image.certificateSize();
 
             c.crcComputed = crc(channel, c.payloadOffset + PayloadWriter.HEADER_SIZE,
                     Math.max(0, Math.min(c.coveredLength, length - c.payloadOffset - PayloadWriter.HEADER_SIZE)));
@@ -145,6 +155,19 @@ public final class PayloadReader {
             left -= n;
         }
         return crc.getValue();
+    }
+
+    /** The empty block the writer adds to reach an 8-byte payload end when there is no narrow key. */
+    static boolean isPadding(String prefix, Map<Integer, String> entries) {
+        if (!entries.isEmpty() || prefix.length() < 8) {
+            return false;
+        }
+        for (char c : prefix.toCharArray()) {
+            if (c != PayloadWriter.PADDING_PREFIX_CHAR) {
+                return false;
+            }
+        }
+        return true;
     }
 
     /** Narrow text is shown as UTF-8 when it is valid UTF-8, else byte for byte (ISO-8859-1). */

@@ -33,22 +33,39 @@ public final class PayloadWriter {
     private PayloadWriter() {
     }
 
+    /** A last step on the written file before it replaces {@code out}, such as signing it. */
+    public interface Finisher {
+        void finish(Path written) throws PackerException;
+    }
+
     /** Packs {@code content} behind {@code stub} into {@code out}; {@code out} may be the stub itself. */
     public static void pack(Path stub, PayloadContent content, Path out) throws PackerException {
+        pack(stub, content, out, null);
+    }
+
+    /**
+     * Packs like {@link #pack(Path, PayloadContent, Path)}, running {@code finisher} (may be null)
+     * on the complete file before it is moved into place.
+     */
+    public static void pack(Path stub, PayloadContent content, Path out, Finisher finisher) throws PackerException {
         PeImage image = PeImage.read(stub);
         image.checkPackable();
         long stubLength = image.payloadOffset();
+        int checksumOffset = image.headers().checksumOffset();
 
-        byte[] record = encodeRecord(content);
         long[] fileSizes = new long[content.includedFiles.size()];
-        long end = stubLength + HEADER_SIZE + record.length;
+        long filesEnd = 0;
         for (int i = 0; i < fileSizes.length; i++) {
             PayloadContent.IncludedFile f = content.includedFiles.get(i);
             fileSizes[i] = sizeOf(f.source, "included file \"" + f.name + "\"");
-            end += 8 + fileSizes[i];
+            filesEnd += 8 + fileSizes[i];
         }
         long dataSize = content.unextractedData == null ? 0 : sizeOf(content.unextractedData, "unextracted data");
-        end += dataSize;
+        long unpadded = stubLength + HEADER_SIZE + encodeRecord(content, 0).length + filesEnd + dataSize;
+        // A signature appended later starts on an 8-byte boundary; padding the record instead of the
+        // end keeps the unextracted data exactly as given, with the certificate table right behind it.
+        byte[] record = encodeRecord(content, (int) ((8 - unpadded % 8) % 8));
+        long end = stubLength + HEADER_SIZE + record.length + filesEnd + dataSize;
         if (end > MAX_FILE_END) {
             throw new PackerException("the packed file would be " + end + " bytes long, beyond 4 GB; the launcher "
                     + "addresses its payload with 32-bit file offsets");
@@ -81,8 +98,12 @@ public final class PayloadWriter {
             try (RandomAccessFile raf = new RandomAccessFile(temp.toFile(), "rw")) {
                 raf.seek(stubLength);
                 raf.write(header(content.integrityCheck, (int) crc.getValue(), covered));
+                PeChecksum.update(raf, checksumOffset);
             }
             copyPermissions(stub, temp);
+            if (finisher != null) {
+                finisher.finish(temp);
+            }
             moveIntoPlace(temp, target);
             temp = null;
         } catch (IOException e) {
@@ -110,8 +131,27 @@ public final class PayloadWriter {
 
     /** The configuration record: narrow map, wide map and language blocks. */
     static byte[] encodeRecord(PayloadContent content) throws PackerException {
+        return encodeRecord(content, 0);
+    }
+
+    /** Prefix of a language block that no locale code matches: locale codes are ASCII. */
+    static final char PADDING_PREFIX_CHAR = '\u00FF';
+
+    /**
+     * The record, made {@code padding} (0 to 7) bytes longer without changing what it means: the
+     * first narrow key is written once more ahead of itself with a filler value, which the later
+     * entry replaces; without narrow keys an empty language block that no locale matches does it.
+     */
+    static byte[] encodeRecord(PayloadContent content, int padding) throws PackerException {
         ByteArrayOutputStream b = new ByteArrayOutputStream();
-        writeInt(b, content.narrow.size());
+        boolean padWithKey = padding != 0 && !content.narrow.isEmpty();
+        writeInt(b, content.narrow.size() + (padWithKey ? 1 : 0));
+        if (padWithKey) {
+            writeInt(b, content.narrow.firstKey());
+            byte[] filler = new byte[padding];
+            java.util.Arrays.fill(filler, (byte) ' ');
+            writeBytes(b, filler);
+        }
         for (Map.Entry<Integer, String> e : content.narrow.entrySet()) {
             writeInt(b, e.getKey());
             writeBytes(b, narrowBytes(e.getValue(), "key " + e.getKey()));
@@ -121,7 +161,8 @@ public final class PayloadWriter {
             writeInt(b, e.getKey());
             writeBytes(b, wideBytes(e.getValue()));
         }
-        writeInt(b, content.languages.size());
+        boolean padWithBlock = padding != 0 && !padWithKey;
+        writeInt(b, content.languages.size() + (padWithBlock ? 1 : 0));
         for (PayloadContent.LanguageBlock block : content.languages) {
             writeBytes(b, narrowBytes(block.prefix, "language prefix \"" + block.prefix + "\""));
             writeInt(b, block.entries.size());
@@ -129,6 +170,13 @@ public final class PayloadWriter {
                 writeInt(b, e.getKey());
                 writeBytes(b, wideBytes(e.getValue()));
             }
+        }
+        if (padWithBlock) {
+            // 4 + prefix + 4 bytes; a prefix of 8 + padding characters is longer than any locale code
+            byte[] prefix = new byte[8 + padding];
+            java.util.Arrays.fill(prefix, (byte) PADDING_PREFIX_CHAR);
+            writeBytes(b, prefix);
+            writeInt(b, 0);
         }
         return b.toByteArray();
     }

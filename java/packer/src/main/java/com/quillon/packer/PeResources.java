@@ -4,10 +4,12 @@ import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.HashSet;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
 import java.util.Map;
+import java.util.Set;
 import java.util.TreeMap;
 
 /**
@@ -118,42 +120,88 @@ public final class PeResources {
 
     /**
      * Reads the tree whose root directory lies at {@code rootRva}. Offsets inside the tree are
-     * relative to the root, data entries point at RVAs.
+     * relative to the root, data entries point at RVAs. The walk stays inside the
+     * {@code treeBytes} that follow the root, visits no directory twice and reads no more
+     * entries than those bytes can hold, so a crafted tree cannot make it loop or explode.
      */
-    public static PeResources read(byte[] image, long rootRva, RvaMapper mapper) throws PackerException {
+    public static PeResources read(byte[] image, long rootRva, RvaMapper mapper, long treeBytes)
+            throws PackerException {
         long root = mapper.offsetOf(rootRva);
         if (root < 0) {
             throw new PackerException("the resource directory at RVA " + rootRva + " lies outside the sections");
         }
         PeResources resources = new PeResources();
+        Walk walk = new Walk(root, Math.min(treeBytes, image.length - root), image.length);
         try {
             ByteBuffer b = ByteBuffer.wrap(image).order(ByteOrder.LITTLE_ENDIAN);
-            resources.readDirectory(b, root, 0, new Id[MAX_DEPTH], mapper, 0);
+            resources.readDirectory(b, walk, 0, new Id[MAX_DEPTH], mapper, 0);
         } catch (IndexOutOfBoundsException | IllegalArgumentException e) {
             throw new PackerException("the stub's resource section is damaged (" + e.getMessage() + ")");
         }
         return resources;
     }
 
-    private void readDirectory(ByteBuffer b, long root, long offset, Id[] path, RvaMapper mapper, int depth)
+    /** The bounds of one walk over a resource tree. */
+    private static final class Walk {
+        final long root;
+        final long size;
+        final Set<Long> visited = new HashSet<>();
+        long entriesLeft;
+        /** Resources share no bytes in a sound tree, so together they fit in the file. */
+        long dataLeft;
+
+        Walk(long root, long size, long fileLength) {
+            this.dataLeft = fileLength;
+            this.root = root;
+            this.size = Math.max(0, size);
+            this.entriesLeft = this.size / ENTRY_SIZE;
+        }
+
+        /** The absolute index of {@code length} bytes at {@code offset} into the tree, checked. */
+        int at(long offset, long length) throws PackerException {
+            if (offset < 0 || offset + length > size) {
+                throw new PackerException("the stub's resource tree points outside its section (offset " + offset
+                        + ")");
+            }
+            return (int) (root + offset);
+        }
+    }
+
+    private void readDirectory(ByteBuffer b, Walk walk, long offset, Id[] path, RvaMapper mapper, int depth)
             throws PackerException {
-        int at = checkedIndex(root + offset);
+        if (!walk.visited.add(offset)) {
+            throw new PackerException("the stub's resource tree visits the directory at offset " + offset + " twice");
+        }
+        int at = walk.at(offset, DIRECTORY_SIZE);
         int count = (b.getShort(at + 12) & 0xFFFF) + (b.getShort(at + 14) & 0xFFFF);
+        walk.at(offset + DIRECTORY_SIZE, (long) ENTRY_SIZE * count);
+        walk.entriesLeft -= count;
+        if (walk.entriesLeft < 0) {
+            throw new PackerException("the stub's resource tree has more entries than its section can hold");
+        }
         for (int i = 0; i < count; i++) {
             int entry = at + DIRECTORY_SIZE + ENTRY_SIZE * i;
             int nameField = b.getInt(entry);
             int target = b.getInt(entry + 4);
             Id id;
             if ((nameField & HIGH_BIT) != 0) {
-                int string = checkedIndex(root + (nameField & ~HIGH_BIT));
+                int string = walk.at(nameField & ~HIGH_BIT, 2);
                 int length = b.getShort(string) & 0xFFFF;
+                if (length == 0) {
+                    throw new PackerException("the stub's resource tree has an empty name");
+                }
+                walk.at((nameField & ~HIGH_BIT) + 2, 2L * length);
                 char[] chars = new char[length];
                 for (int c = 0; c < length; c++) {
                     chars[c] = b.getChar(string + 2 + 2 * c);
                 }
                 id = depth < 2 ? Id.of(new String(chars)) : null;
             } else {
-                id = depth < 2 ? Id.of(nameField & 0xFFFF) : null;
+                int number = nameField & 0xFFFF;
+                if (depth < 2 && number == 0) {
+                    throw new PackerException("the stub's resource tree has an entry numbered 0");
+                }
+                id = depth < 2 ? Id.of(number) : null;
             }
             boolean isDirectory = (target & HIGH_BIT) != 0;
             if (depth < 2) {
@@ -161,29 +209,26 @@ public final class PeResources {
                     throw new PackerException("the stub's resource tree has data where a directory belongs");
                 }
                 path[depth] = id;
-                readDirectory(b, root, target & ~HIGH_BIT, path, mapper, depth + 1);
+                readDirectory(b, walk, target & ~HIGH_BIT, path, mapper, depth + 1);
             } else {
                 if (isDirectory) {
                     throw new PackerException("the stub's resource tree is deeper than type, name and language");
                 }
-                int data = checkedIndex(root + target);
+                int data = walk.at(target & 0xFFFFFFFFL, DATA_ENTRY_SIZE);
                 long rva = b.getInt(data) & 0xFFFFFFFFL;
-                int size = b.getInt(data + 4);
+                long size = b.getInt(data + 4) & 0xFFFFFFFFL;
                 long start = mapper.offsetOf(rva);
-                if (start < 0 || size < 0 || start + size > b.capacity()) {
+                if (start < 0 || start + size > b.capacity()) {
                     throw new PackerException("a resource of the stub lies outside the file");
                 }
-                byte[] bytes = Arrays.copyOfRange(b.array(), (int) start, (int) start + size);
+                walk.dataLeft -= size;
+                if (walk.dataLeft < 0) {
+                    throw new PackerException("the stub's resources together are larger than the file");
+                }
+                byte[] bytes = Arrays.copyOfRange(b.array(), (int) start, (int) (start + size));
                 put(path[0], path[1], nameField & 0xFFFF, bytes);
             }
         }
-    }
-
-    private static int checkedIndex(long offset) {
-        if (offset < 0 || offset > Integer.MAX_VALUE) {
-            throw new IndexOutOfBoundsException("offset " + offset);
-        }
-        return (int) offset;
     }
 
     /** Adds or replaces one language of a resource. */

@@ -11,10 +11,13 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Iterator;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import javax.imageio.ImageIO;
+import javax.imageio.ImageReader;
+import javax.imageio.stream.ImageInputStream;
 
 /**
  * The config's resources: the raw {@code "resources"} list, written as given, and the named
@@ -279,20 +282,62 @@ final class ResourceSettings {
             return true;
         }
 
+        /** The largest image side the packer takes; far beyond any splash screen or icon. */
+        static final int MAX_SIDE = 16384;
+
         /** Width and height in pixels. */
         static int[] size(byte[] bytes, String what) throws PackerException {
             if (isBmp(bytes)) {
+                checkBmp(bytes, what);
                 ByteBuffer b = ByteBuffer.wrap(bytes).order(ByteOrder.LITTLE_ENDIAN);
                 int header = b.getInt(FILE_HEADER_SIZE);
                 if (header == 12) {
                     return new int[] {b.getShort(18) & 0xFFFF, b.getShort(20) & 0xFFFF};
                 }
-                if (bytes.length >= FILE_HEADER_SIZE + 12) {
-                    return new int[] {b.getInt(18), Math.abs(b.getInt(22))};
-                }
+                return new int[] {b.getInt(18), Math.abs(b.getInt(22))};
             }
             BufferedImage image = decode(bytes, what);
             return new int[] {image.getWidth(), image.getHeight()};
+        }
+
+        /**
+         * Refuses a BMP whose headers do not fit the file: an unknown info header size, one that
+         * runs past the end, a size of zero or beyond {@link #MAX_SIDE}, or pixels outside the file.
+         */
+        static void checkBmp(byte[] bytes, String what) throws PackerException {
+            ByteBuffer b = ByteBuffer.wrap(bytes).order(ByteOrder.LITTLE_ENDIAN);
+            long header = b.getInt(FILE_HEADER_SIZE) & 0xFFFFFFFFL;
+            if (header != 12 && header != 40 && header != 52 && header != 56 && header != 64 && header != 108
+                    && header != 124) {
+                throw new PackerException(what + ": the BMP has an unknown info header size " + header);
+            }
+            if (bytes.length < FILE_HEADER_SIZE + header) {
+                throw new PackerException(what + ": the BMP is cut short inside its headers (" + bytes.length
+                        + " bytes)");
+            }
+            long width;
+            long height;
+            int bits;
+            if (header == 12) {
+                width = b.getShort(18) & 0xFFFF;
+                height = b.getShort(20) & 0xFFFF;
+                bits = b.getShort(24) & 0xFFFF;
+            } else {
+                width = b.getInt(18);
+                height = Math.abs((long) b.getInt(22));
+                bits = b.getShort(28) & 0xFFFF;
+            }
+            if (width <= 0 || height <= 0 || width > MAX_SIDE || height > MAX_SIDE) {
+                throw new PackerException(what + ": the BMP is " + width + " x " + height
+                        + " pixels; the packer takes 1 to " + MAX_SIDE + " pixels a side");
+            }
+            if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+                throw new PackerException(what + ": the BMP has " + bits + " bits per pixel");
+            }
+            long pixels = b.getInt(10) & 0xFFFFFFFFL;
+            if (pixels >= bytes.length) {
+                throw new PackerException(what + ": the BMP's pixel data lies outside the file");
+            }
         }
 
         /**
@@ -303,6 +348,7 @@ final class ResourceSettings {
             if (!isBmp(bytes)) {
                 return dib24(decode(bytes, what));
             }
+            checkBmp(bytes, what);
             ByteBuffer b = ByteBuffer.wrap(bytes).order(ByteOrder.LITTLE_ENDIAN);
             long pixels = b.getInt(10) & 0xFFFFFFFFL;
             long tableEnd = FILE_HEADER_SIZE + colorTableEnd(b);
@@ -350,16 +396,29 @@ final class ResourceSettings {
         }
 
         private static BufferedImage decode(byte[] bytes, String what) throws PackerException {
-            BufferedImage image;
-            try {
-                image = ImageIO.read(new ByteArrayInputStream(bytes));
-            } catch (IOException e) {
-                throw new PackerException(what + ": cannot read the image: " + e.getMessage(), e);
+            try (ImageInputStream in = ImageIO.createImageInputStream(new ByteArrayInputStream(bytes))) {
+                Iterator<ImageReader> readers = ImageIO.getImageReaders(in);
+                if (!readers.hasNext()) {
+                    throw new PackerException(what + ": not an image format the packer reads (BMP, PNG, GIF, JPEG)");
+                }
+                ImageReader reader = readers.next();
+                try {
+                    reader.setInput(in, true, true);
+                    // The sizes come from the headers; check them before any pixel memory is taken.
+                    int width = reader.getWidth(0);
+                    int height = reader.getHeight(0);
+                    if (width <= 0 || height <= 0 || width > MAX_SIDE || height > MAX_SIDE) {
+                        throw new PackerException(what + ": the image is " + width + " x " + height
+                                + " pixels; the packer takes 1 to " + MAX_SIDE + " pixels a side");
+                    }
+                    return reader.read(0);
+                } finally {
+                    reader.dispose();
+                }
+            } catch (IOException | RuntimeException e) {
+                // Image decoders report damaged files with assorted unchecked exceptions.
+                throw new PackerException(what + ": cannot read the image: " + e, e);
             }
-            if (image == null) {
-                throw new PackerException(what + ": not an image format the packer reads (BMP, PNG, GIF, JPEG)");
-            }
-            return image;
         }
 
         /** A bottom-up 24-bit DIB; transparent pixels come out over white. */

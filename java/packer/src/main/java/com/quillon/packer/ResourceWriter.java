@@ -53,8 +53,14 @@ public final class ResourceWriter {
      */
     public static void pack(Path stub, List<Resource> resources, PayloadContent content, Path out)
             throws PackerException {
+        pack(stub, resources, content, out, null);
+    }
+
+    /** Packs with a last step on the written file (such as signing) before it replaces {@code out}. */
+    public static void pack(Path stub, List<Resource> resources, PayloadContent content, Path out,
+            PayloadWriter.Finisher finisher) throws PackerException {
         if (resources.isEmpty()) {
-            PayloadWriter.pack(stub, content, out);
+            PayloadWriter.pack(stub, content, out, finisher);
             return;
         }
         PeImage.read(stub).checkPackable();
@@ -71,7 +77,7 @@ public final class ResourceWriter {
             temp = dir != null && Files.isDirectory(dir) ? Files.createTempFile(dir, ".stub.", ".tmp")
                     : Files.createTempFile(".stub.", ".tmp");
             Files.write(temp, rewritten);
-            PayloadWriter.pack(temp, content, out);
+            PayloadWriter.pack(temp, content, out, finisher);
         } catch (IOException e) {
             throw new PackerException("cannot write " + out + ": " + e.getMessage(), e);
         } finally {
@@ -89,7 +95,8 @@ public final class ResourceWriter {
     static byte[] rewrite(byte[] original, List<Resource> resources) throws PackerException {
         byte[] stub = original.clone();
         Headers h = new Headers(stub);
-        PeResources tree = h.resourceRva == 0 ? new PeResources() : PeResources.read(stub, h.resourceRva, h::offsetOf);
+        PeResources tree = h.resourceRva == 0 ? new PeResources() : PeResources.read(stub, h.resourceRva,
+                h::offsetOf, h.sectionBytesFrom(h.resourceRva));
         if (h.resourceRva != 0 && h.lastHoldsResources()) {
             h.dropLastSection();
             int slot = h.sectionTable + SECTION_HEADER_SIZE * h.sectionCount;
@@ -99,9 +106,6 @@ public final class ResourceWriter {
             add(tree, r);
         }
 
-        if (h.sectionAlignment == 0 || h.fileAlignment == 0) {
-            throw new PackerException("the stub's section or file alignment is 0");
-        }
         int count = h.sectionCount;
         long headerSlot = h.sectionTable + (long) SECTION_HEADER_SIZE * count;
         if (headerSlot + SECTION_HEADER_SIZE > h.headerLimit()) {
@@ -119,7 +123,7 @@ public final class ResourceWriter {
         byte[] section = tree.build(rva);
         long rawSize = align(section.length, h.fileAlignment);
         long total = rawPointer + rawSize;
-        if (total > PayloadWriter.MAX_FILE_END) {
+        if (total > PayloadWriter.MAX_FILE_END || total > Integer.MAX_VALUE - 16) {
             throw new PackerException("the launcher with its resources would be larger than 4 GB");
         }
 
@@ -153,7 +157,8 @@ public final class ResourceWriter {
             throw new PackerException("cannot read " + exe + ": " + e.getMessage(), e);
         }
         Headers h = new Headers(image);
-        return h.resourceRva == 0 ? new PeResources() : PeResources.read(image, h.resourceRva, h::offsetOf);
+        return h.resourceRva == 0 ? new PeResources() : PeResources.read(image, h.resourceRva,
+                h::offsetOf, h.sectionBytesFrom(h.resourceRva));
     }
 
     /** What {@code inspect --json} shows of the resources: type, id, language and size of each. */
@@ -239,8 +244,9 @@ public final class ResourceWriter {
         return (value + alignment - 1) / alignment * alignment;
     }
 
-    /** The header fields the writer reads and patches. */
+    /** The header fields the writer reads and patches, on top of the validated headers. */
     private static final class Headers {
+        final PeHeaders pe;
         final int peOffset;
         final int optional;
         final int sectionTable;
@@ -250,78 +256,67 @@ public final class ResourceWriter {
         long initializedDataSize;
         final long sizeOfHeaders;
         final long resourceRva;
-        private final int directories;
-        private final int directoryCount;
-        private final long[][] sections; // virtual size, RVA, raw size, raw pointer
+        private final List<PeHeaders.Section> sections;
 
         Headers(byte[] image) throws PackerException {
-            ByteBuffer b = ByteBuffer.wrap(image).order(ByteOrder.LITTLE_ENDIAN);
-            try {
-                peOffset = b.getInt(0x3C);
-                if (b.getInt(peOffset) != 0x00004550) {
-                    throw new PackerException("not a Windows executable: no PE signature");
-                }
-                sectionCount = b.getShort(peOffset + 6) & 0xFFFF;
-                int optionalSize = b.getShort(peOffset + 20) & 0xFFFF;
-                optional = peOffset + 24;
-                int magic = b.getShort(optional) & 0xFFFF;
-                boolean plus = magic == 0x20B;
-                if (!plus && magic != 0x10B) {
-                    throw new PackerException("not a Windows executable: unknown optional header");
-                }
-                sectionTable = optional + optionalSize;
-                sectionAlignment = b.getInt(optional + 32) & 0xFFFFFFFFL;
-                fileAlignment = b.getInt(optional + 36) & 0xFFFFFFFFL;
-                initializedDataSize = b.getInt(optional + 8) & 0xFFFFFFFFL;
-                sizeOfHeaders = b.getInt(optional + 60) & 0xFFFFFFFFL;
-                directoryCount = b.getInt(optional + (plus ? 108 : 92));
-                directories = optional + (plus ? 112 : 96);
-                if (directoryCount <= RESOURCE_DIRECTORY || directory(RESOURCE_DIRECTORY) + 8 > sectionTable) {
-                    throw new PackerException("the stub's optional header has no resource directory entry");
-                }
-                resourceRva = b.getInt(directory(RESOURCE_DIRECTORY)) & 0xFFFFFFFFL;
-                sections = new long[sectionCount][];
-                for (int i = 0; i < sectionCount; i++) {
-                    int at = sectionTable + SECTION_HEADER_SIZE * i;
-                    sections[i] = new long[] {b.getInt(at + 8) & 0xFFFFFFFFL, b.getInt(at + 12) & 0xFFFFFFFFL,
-                            b.getInt(at + 16) & 0xFFFFFFFFL, b.getInt(at + 20) & 0xFFFFFFFFL};
-                }
-            } catch (IndexOutOfBoundsException e) {
-                throw new PackerException("the stub's headers are cut short");
+            pe = new PeHeaders(image, image.length, "the stub");
+            peOffset = pe.peOffset;
+            optional = pe.optional;
+            sectionTable = pe.sectionTable;
+            sectionCount = pe.sections.size();
+            sectionAlignment = pe.sectionAlignment;
+            fileAlignment = pe.fileAlignment;
+            initializedDataSize = pe.initializedDataSize;
+            sizeOfHeaders = pe.sizeOfHeaders;
+            sections = pe.sections;
+            if (pe.directoryCount <= RESOURCE_DIRECTORY) {
+                throw new PackerException("the stub's optional header has no resource directory entry");
             }
+            resourceRva = pe.directoryEntry(RESOURCE_DIRECTORY)[0];
         }
 
         int directory(int index) {
-            return directories + 8 * index;
+            return pe.directory(index);
         }
 
         long offsetOf(long rva) {
             for (int i = 0; i < sectionCount; i++) {
-                long[] s = sections[i];
-                if (rva >= s[1] && rva < s[1] + Math.max(s[0], s[2]) && rva - s[1] < s[2]) {
-                    return s[3] + (rva - s[1]);
+                PeHeaders.Section s = sections.get(i);
+                if (rva >= s.rva && rva < s.virtualEnd() && rva - s.rva < s.rawSize) {
+                    return s.rawPointer + (rva - s.rva);
                 }
             }
             return -1;
         }
 
+        /** The raw size of the section whose data holds an RVA; bounds the resource walk. */
+        long sectionBytesFrom(long rva) {
+            for (int i = 0; i < sectionCount; i++) {
+                PeHeaders.Section s = sections.get(i);
+                if (rva >= s.rva && rva < s.virtualEnd() && rva - s.rva < s.rawSize) {
+                    return s.rawSize - (rva - s.rva);
+                }
+            }
+            return 0;
+        }
+
         /** The last section-table entry holds the resource directory and ends the raw data. */
         boolean lastHoldsResources() {
-            long[] last = sections[sectionCount - 1];
-            return resourceRva >= last[1] && resourceRva < last[1] + Math.max(last[0], last[2])
-                    && last[3] + last[2] == rawEnd();
+            PeHeaders.Section last = sections.get(sectionCount - 1);
+            return resourceRva >= last.rva && resourceRva < last.virtualEnd() && last.rawEnd() == rawEnd();
         }
 
         void dropLastSection() {
             sectionCount--;
-            initializedDataSize = Math.max(0, initializedDataSize - sections[sectionCount][2]);
+            initializedDataSize = Math.max(0, initializedDataSize - sections.get(sectionCount).rawSize);
         }
 
         long rawEnd() {
             long end = 0;
             for (int i = 0; i < sectionCount; i++) {
-                if (sections[i][2] != 0) {
-                    end = Math.max(end, sections[i][3] + sections[i][2]);
+                PeHeaders.Section s = sections.get(i);
+                if (s.rawSize != 0) {
+                    end = Math.max(end, s.rawEnd());
                 }
             }
             return end;
@@ -330,7 +325,7 @@ public final class ResourceWriter {
         long virtualEnd() {
             long end = 0;
             for (int i = 0; i < sectionCount; i++) {
-                end = Math.max(end, sections[i][1] + Math.max(sections[i][0], sections[i][2]));
+                end = Math.max(end, sections.get(i).virtualEnd());
             }
             return end;
         }
@@ -339,8 +334,9 @@ public final class ResourceWriter {
         long headerLimit() {
             long limit = sizeOfHeaders;
             for (int i = 0; i < sectionCount; i++) {
-                if (sections[i][2] != 0) {
-                    limit = Math.min(limit, sections[i][3]);
+                PeHeaders.Section s = sections.get(i);
+                if (s.rawSize != 0) {
+                    limit = Math.min(limit, s.rawPointer);
                 }
             }
             return limit;

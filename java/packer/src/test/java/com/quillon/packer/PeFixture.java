@@ -85,6 +85,9 @@ final class PeFixture {
         b.putShort(coff + 18, (short) 0x0022);
         int opt = coff + 20;
         b.putShort(opt, (short) (pe32Plus ? 0x20B : 0x10B));
+        b.putInt(opt + 32, 0x1000);
+        b.putInt(opt + 36, ALIGN);
+        b.putInt(opt + 60, ALIGN);
         int directories = opt + (pe32Plus ? 112 : 96);
         b.putInt(directories - 4, 16);
         b.putInt(directories + 4 * 8, certificateSize == 0 ? 0 : (int) end);
