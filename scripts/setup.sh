@@ -7,6 +7,7 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
     wine wine64 xvfb xauth locales
     maven openjdk-17-jdk-headless python3-pytest
+    clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
