@@ -74,3 +74,8 @@ fuzz: fuzz-build
 
 fuzz-test: fuzz-build
 	bash launcher/unit_tests/fuzz/run_fuzzers.sh 20
+
+# Timings side by side under one warm Wine, after `make build`; JSON in build/bench/.
+# BENCH_ARGS="--reps 9 --only start" narrows or lengthens the run.
+bench:
+	python3 scripts/bench/bench.py $(BENCH_ARGS)
