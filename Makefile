@@ -1,6 +1,7 @@
 # build: the launchers (x64 and x86), the packer and the runtime library into build/dist/
 # demo:  packs the sample application and starts it under Wine
 # test:  host unit tests, Maven tests and the Wine integration tests
+# fuzz:  every fuzz target for FUZZ_SECONDS each; bench: launcher timings, JSON in build/bench/
 SHELL := /bin/bash
 DIST := build/dist
 MVN := mvn -q -B -f java/pom.xml
@@ -57,8 +58,27 @@ java-test: setup
 wine-test: build jdk
 	python3 -m pytest -q tests
 
-test: build unit-test java-test wine-test
+test: build unit-test fuzz-test java-test wine-test
 
 clean:
 	rm -rf build
 	$(MVN) clean
+
+# Fuzz targets of the portable parsers (libFuzzer with clang, else a standalone driver).
+# `make test` runs each for 20 s; a crash fails the run and leaves its input in build/fuzz/.
+.PHONY: fuzz-build fuzz fuzz-test bench
+FUZZ_SECONDS ?= 120
+
+fuzz-build: setup
+	cmake --preset host >/dev/null && cmake --build --preset host --target fuzz-targets
+
+fuzz: fuzz-build
+	bash launcher/unit_tests/fuzz/run_fuzzers.sh $(FUZZ_SECONDS)
+
+fuzz-test: fuzz-build
+	bash launcher/unit_tests/fuzz/run_fuzzers.sh 20
+
+# Timings side by side under one warm Wine, after `make build`; JSON in build/bench/.
+# BENCH_ARGS="--reps 9 --only start" narrows or lengthens the run.
+bench:
+	python3 scripts/bench/bench.py $(BENCH_ARGS)

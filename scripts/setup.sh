@@ -8,6 +8,7 @@ packages=(
     wine wine64 xvfb xauth locales
     maven openjdk-17-jdk-headless python3-pytest
     osslsigncode python3-pip
+    clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

