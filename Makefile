@@ -1,5 +1,6 @@
 # build: the launchers (x64 and x86), the packer and the runtime library into build/dist/
 # demo:  packs the sample application and starts it under Wine
+# demo-maven: builds samples/hello-maven with the Maven plugin and starts it under Wine
 # test:  host unit tests, Maven tests and the Wine integration tests
 SHELL := /bin/bash
 DIST := build/dist
@@ -43,6 +44,11 @@ jdk:
 
 demo: build jdk
 	bash scripts/demo.sh
+
+# The Maven sample: the plugin from this tree, installed into the local repository, packs it.
+.PHONY: demo-maven
+demo-maven: setup native jdk
+	bash scripts/demo-maven.sh
 
 unit-test: setup
 	cmake --preset host >/dev/null && cmake --build --preset host
