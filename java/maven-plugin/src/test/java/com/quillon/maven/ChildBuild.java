@@ -35,6 +35,8 @@ final class ChildBuild {
             .normalize();
     static final Path IT = Paths.get("target", "it").toAbsolutePath();
     static final Path REPO = IT.resolve("repo");
+    /** In the environment of every build, for POMs that name it as the signing password's variable. */
+    static final String SIGNING_PASSWORD = "s3cret-for-the-test";
     private static boolean installed;
 
     /** What one mvn run did. */
@@ -119,8 +121,10 @@ final class ChildBuild {
         List<String> command = new ArrayList<>(Arrays.asList("mvn", "-B", "-s", IT.resolve("settings.xml").toString()));
         command.addAll(Arrays.asList(args));
         Path log = project.resolve("build.log");
-        Process process = new ProcessBuilder(command).directory(project.toFile()).redirectErrorStream(true)
-                .redirectOutput(log.toFile()).start();
+        ProcessBuilder builder = new ProcessBuilder(command).directory(project.toFile()).redirectErrorStream(true)
+                .redirectOutput(log.toFile());
+        builder.environment().put("DEMO_SIGNING_PASSWORD", SIGNING_PASSWORD);
+        Process process = builder.start();
         if (!process.waitFor(10, TimeUnit.MINUTES)) {
             process.destroyForcibly();
             throw new AssertionError("mvn did not finish in " + project);

@@ -119,12 +119,22 @@ class PackGoalTest {
         {"bad-config-file", "<configFile>broken.json</configFile>", "", "broken.json:2:"},
     };
 
+    /** Settings of newer packers, handed over as given; the keystore does not exist, so packing fails either way. */
+    private static final String PASS_THROUGH = "<icon>app.ico</icon>"
+            + "<versionInfo><productName>Demo Pro</productName><copyright>(C) 2026</copyright></versionInfo>"
+            + "<manifest><executionLevel>requireAdministrator</executionLevel></manifest>"
+            + "<subsystem>console</subsystem><bundledRuntime>runtime-image</bundledRuntime>"
+            + "<signing><keystore>keys.p12</keystore><alias>demo</alias>"
+            + "<passwordEnvironmentVariable>DEMO_SIGNING_PASSWORD</passwordEnvironmentVariable></signing>";
+
     @Test
+    @SuppressWarnings("unchecked")
     void aWrongParameterFailsTheBuildWithOneLine() throws Exception {
         Map<String, String> extras = new LinkedHashMap<>();
         for (String[] c : WRONG_PARAMETERS) {
             extras.put(c[0], c[1]);
         }
+        extras.put("pass-through", PASS_THROUGH);
         ChildBuild.Result build = ChildBuild.runModules("demo", "wrong", extras, "-q", "package",
                 "-Dmaven.test.skip=true");
         assertEquals(1, build.exitCode, build.output);
@@ -143,6 +153,34 @@ class PackGoalTest {
                     c[0] + ": " + message);
             assertFalse(Files.exists(build.project.resolve(c[0] + "/target/demo-app-" + c[0] + "-2.5.1.exe")), c[0]);
         }
-        assertEquals(WRONG_PARAMETERS.length, errors.size(), String.join("\n", errors));
+        assertEquals(WRONG_PARAMETERS.length + 1, errors.size(), String.join("\n", errors));
+
+        // The packer got the newer settings (and refused them, or the keystore); the kept copy
+        // of its config shows them, and the password is nowhere in the build directory.
+        assertTrue(errors.stream().anyMatch(l -> l.contains("on project demo-app-pass-through: packer: error: ")),
+                String.join("\n", errors));
+        Path project = build.project.resolve("pass-through");
+        Path work = project.resolve("target/quillon");
+        Map<String, Object> handed = (Map<String, Object>) Json.parse(new String(
+                Files.readAllBytes(work.resolve("demo-app-pass-through-2.5.1.json")), StandardCharsets.UTF_8));
+        assertEquals(project.resolve("app.ico").toString(), handed.get("icon"));
+        Map<String, Object> info = (Map<String, Object>) handed.get("versionInfo");
+        assertEquals("Demo Pro", info.get("productName"));
+        assertEquals("(C) 2026", info.get("copyright"));
+        assertEquals("Example Works", info.get("companyName"), "the POM's, under the given fields");
+        assertEquals("2.5.1.0", info.get("fileVersion"));
+        assertEquals(ConfigJson.object("executionLevel", "requireAdministrator"), handed.get("manifest"));
+        assertEquals("console", handed.get("subsystem"));
+        assertEquals(project.resolve("runtime-image").toString(), handed.get("bundledRuntime"));
+        assertEquals(ConfigJson.object("keystore", project.resolve("keys.p12").toString(), "alias", "demo",
+                "password", "********"), handed.get("signing"));
+        try (java.util.stream.Stream<Path> files = Files.walk(project.resolve("target"))) {
+            for (Path f : (Iterable<Path>) files::iterator) {
+                if (Files.isRegularFile(f)) {
+                    assertFalse(new String(Files.readAllBytes(f), StandardCharsets.ISO_8859_1)
+                            .contains(ChildBuild.SIGNING_PASSWORD), "the password is in " + f);
+                }
+            }
+        }
     }
 }
