@@ -64,4 +64,5 @@ test: build unit-test java-test wine-test
 
 clean:
 	rm -rf build
+	rm -rf samples/hello-maven/target
 	$(MVN) clean

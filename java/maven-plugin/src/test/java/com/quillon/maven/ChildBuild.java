@@ -35,7 +35,7 @@ final class ChildBuild {
             .normalize();
     static final Path IT = Paths.get("target", "it").toAbsolutePath();
     static final Path REPO = IT.resolve("repo");
-    /** In the environment of every build, for POMs that name it as the signing password's variable. */
+    /** The password of server "demo-signing" in the builds' settings. */
     static final String SIGNING_PASSWORD = "s3cret-for-the-test";
     private static boolean installed;
 
@@ -118,12 +118,12 @@ final class ChildBuild {
     }
 
     private static Result mvn(Path project, String... args) throws Exception {
-        List<String> command = new ArrayList<>(Arrays.asList("mvn", "-B", "-s", IT.resolve("settings.xml").toString()));
+        List<String> command = new ArrayList<>(Arrays.asList(mvnCommand(), "-B", "-s",
+                IT.resolve("settings.xml").toString()));
         command.addAll(Arrays.asList(args));
         Path log = project.resolve("build.log");
         ProcessBuilder builder = new ProcessBuilder(command).directory(project.toFile()).redirectErrorStream(true)
                 .redirectOutput(log.toFile());
-        builder.environment().put("DEMO_SIGNING_PASSWORD", SIGNING_PASSWORD);
         Process process = builder.start();
         if (!process.waitFor(10, TimeUnit.MINUTES)) {
             process.destroyForcibly();
@@ -132,6 +132,13 @@ final class ChildBuild {
         // Maven 3.8 writes colour resets even in batch mode.
         String output = new String(Files.readAllBytes(log), StandardCharsets.UTF_8).replaceAll("\u001B\\[[0-9;]*m", "");
         return new Result(process.exitValue(), output, project);
+    }
+
+    /** The Maven that runs these tests, else the one on the PATH. */
+    private static String mvnCommand() {
+        String home = System.getProperty("quillon.mavenHome", "");
+        Path mvn = Paths.get(home, "bin", "mvn");
+        return !home.isEmpty() && Files.isExecutable(mvn) ? mvn.toString() : "mvn";
     }
 
     /** What the packer's inspect --json says about an exe. */
@@ -154,6 +161,7 @@ final class ChildBuild {
         String repositories = "<repository><id>user-repository</id><url>" + userRepo + "</url>"
                 + "<snapshots><enabled>false</enabled></snapshots></repository>";
         String settings = "<settings><localRepository>" + REPO + "</localRepository>"
+                + "<servers><server><id>demo-signing</id><password>" + SIGNING_PASSWORD + "</password></server></servers>"
                 + "<profiles><profile><id>it</id>"
                 + "<repositories>" + repositories + "</repositories>"
                 + "<pluginRepositories>" + repositories.replace("repository>", "pluginRepository>")

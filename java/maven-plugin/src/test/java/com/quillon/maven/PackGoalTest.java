@@ -125,7 +125,7 @@ class PackGoalTest {
             + "<manifest><executionLevel>requireAdministrator</executionLevel></manifest>"
             + "<subsystem>console</subsystem><bundledRuntime>runtime-image</bundledRuntime>"
             + "<signing><keystore>keys.p12</keystore><alias>demo</alias>"
-            + "<passwordEnvironmentVariable>DEMO_SIGNING_PASSWORD</passwordEnvironmentVariable></signing>";
+            + "<serverId>demo-signing</serverId></signing>";
 
     @Test
     @SuppressWarnings("unchecked")
