@@ -367,6 +367,10 @@ public class PackMojo extends AbstractMojo {
             throw new MojoFailureException("the project's jar is not built yet: the pack goal runs in the package "
                     + "phase, after the jar (packaging \"" + project.getPackaging() + "\")");
         }
+        if (!jar.getName().endsWith(".jar")) {
+            throw new MojoFailureException("the project's artifact " + jar.getName() + " is not a jar; pack a project "
+                    + "with packaging \"jar\", or set <libraries>none</libraries> and name the files yourself");
+        }
         List<Artifact> artifacts = new ArrayList<>();
         boolean hasRuntime = false;
         for (Artifact a : project.getArtifacts()) {

@@ -91,11 +91,27 @@ class PackGoalTest {
     @SuppressWarnings("unchecked")
     void classPathModeCopiesTheLibrariesBesideTheExe() throws Exception {
         ChildBuild.Result build = ChildBuild.run("demo", "class-path",
-                "<includeRuntimeLibrary>false</includeRuntimeLibrary>", "package", "-Dquillon.libraries=classPath");
+                "<includeRuntimeLibrary>false</includeRuntimeLibrary>"
+                        + "<classPath><entry><type>S</type><required>true</required><value>plugins</value></entry>"
+                        + "<entry><type>E</type><value>EXTRA_CP</value></entry></classPath>"
+                        + "<splashScreen><image>extra/splash.bmp</image><autoOff>true</autoOff>"
+                        + "<statusText><text>Starting...</text><x>2</x><y>1</y><color>10, 20, 30</color></statusText>"
+                        + "</splashScreen>",
+                "package", "-Dquillon.libraries=classPath");
         assertEquals(0, build.exitCode, build.output);
         Map<String, Object> inspected = ChildBuild.inspect(build.project.resolve("target/demo-app-2.5.1.exe"));
         Map<String, Object> keys = (Map<String, Object>) inspected.get("keys");
-        assertEquals("A1lib\\demo-app-2.5.1.jar;A1lib\\opentest4j-1.3.0.jar", keys.get("121"));
+        // The project's jars first, then the entries of the POM.
+        assertEquals("A1lib\\demo-app-2.5.1.jar;A1lib\\opentest4j-1.3.0.jar;S1plugins;E0EXTRA_CP", keys.get("121"));
+        assertEquals("1", keys.get("108"));
+        assertEquals("4", keys.get("141"));
+        assertEquals("1", keys.get("145"));
+        assertEquals("2", keys.get("10109"));
+        assertEquals("Starting...", keys.get("10111"));
+        assertEquals("10,20,30", keys.get("10114"));
+        Map<String, Object> bitmap = (Map<String, Object>) ((List<Object>) inspected.get("resources")).get(0);
+        assertEquals(Arrays.asList(2, 10000), Arrays.asList(((Number) bitmap.get("type")).intValue(),
+                ((Number) bitmap.get("id")).intValue()));
         List<String> names = new ArrayList<>();
         for (Object f : (List<Object>) inspected.get("includedFiles")) {
             names.add((String) ((Map<String, Object>) f).get("name"));
