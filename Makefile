@@ -1,5 +1,6 @@
 # build: the launchers (x64 and x86), the packer and the runtime library into build/dist/
 # demo:  packs the sample application and starts it under Wine
+# demo-maven: builds samples/hello-maven with the Maven plugin and starts it under Wine
 # test:  host unit tests, Maven tests and the Wine integration tests
 # fuzz:  every fuzz target for FUZZ_SECONDS each; bench: launcher timings, JSON in build/bench/
 SHELL := /bin/bash
@@ -48,6 +49,11 @@ jdk:
 demo: build jdk
 	bash scripts/demo.sh
 
+# The Maven sample: the plugin from this tree, installed into the local repository, packs it.
+.PHONY: demo-maven
+demo-maven: setup native jdk
+	bash scripts/demo-maven.sh
+
 unit-test: setup
 	cmake --preset host >/dev/null && cmake --build --preset host
 	ctest --preset host
@@ -62,6 +68,7 @@ test: build unit-test fuzz-test java-test wine-test
 
 clean:
 	rm -rf build
+	rm -rf samples/hello-maven/target
 	$(MVN) clean
 
 # Fuzz targets of the portable parsers (libFuzzer with clang, else a standalone driver).

@@ -1,0 +1,21 @@
+package com.quillon.maven;
+
+import java.io.File;
+import org.apache.maven.plugin.MojoFailureException;
+
+/** {@code <splashScreen>}: the image the launcher shows while Java starts. */
+public class SplashScreen {
+    private File image;
+    private Boolean runtimeLibrary;
+    private Boolean autoOff;
+    private Boolean alwaysOnTop;
+    private SplashText statusText;
+    private SplashText secondText;
+
+    Object toJson() throws MojoFailureException {
+        return ConfigJson.object("image", ConfigJson.path(image), "runtimeLibrary", runtimeLibrary, "autoOff", autoOff,
+                "alwaysOnTop", alwaysOnTop,
+                "statusText", statusText == null ? null : statusText.toJson(),
+                "secondText", secondText == null ? null : secondText.toJson());
+    }
+}

@@ -1,0 +1,10 @@
+package demo;
+
+public final class App {
+    private App() {
+    }
+
+    public static void main(String[] args) {
+        System.out.println(System.getProperty("demo.greeting"));
+    }
+}
