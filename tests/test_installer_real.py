@@ -16,7 +16,8 @@ from harness.java_side import RUNTIME_JAR, compile_java
 
 ROOT = Path(__file__).resolve().parent.parent
 HAND_OVER = r"HKCU\SOFTWARE\brightwell\tarvo"
-TEXTS = {"20007": "Preparing the installation...", "20012": "Stop", "20013": "Setup Test"}
+TEXTS = {"20007": "Preparing the installation...", "20012": "Stop", "20013": "Setup Test",
+         "20014": "The installer did not start in time."}
 
 INSTALLER = r'''
 package setup;
@@ -259,3 +260,20 @@ def test_progress_dialog_until_the_swing_window_shows(real_setup, start, run, te
     log = result.log
     assert "untaring JRE was successful" in log
     assert log.index("untaring JRE was successful") < log.index("Java window visible")
+
+
+@pytest.mark.parametrize("no_timeout", [False, True], ids=["timeout", "key-159"])
+def test_start_timeout_of_the_window_wait(real_setup, run, test_dir, java_home, no_timeout):
+    marker = test_dir / "marks.txt"
+    exe = real_setup(keys={"159": "1" if no_timeout else "0"})
+    # The test build waits 20 polls (2 s) instead of 2400 before it gives up.
+    result = run(exe, args=["mark", winpath(marker), "sleep", "6000", "exit", "5"],
+                 env={**ENV, "TARVO_JAVA_HOME": winpath(java_home),
+                      "QLN_TEST_WATCHER_POLLS": "20"}, timeout=300)
+    if no_timeout:
+        assert result.exit_code == 5
+        assert "timeout" not in result.log.splitlines()
+    else:
+        assert result.exit_code == 1
+        assert "timeout" in result.log.splitlines()
+        assert result.box.text.startswith(TEXTS["20014"])
