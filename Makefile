@@ -54,6 +54,11 @@ demo: build jdk
 demo-maven: setup native jdk
 	bash scripts/demo-maven.sh
 
+# setup.exe with a bundled Windows runtime and a small Swing installer, under Wine.
+.PHONY: demo-installer
+demo-installer: build jdk
+	bash scripts/demo-installer.sh
+
 unit-test: setup
 	cmake --preset host >/dev/null && cmake --build --preset host
 	ctest --preset host

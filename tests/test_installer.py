@@ -363,3 +363,35 @@ def test_a_file_without_its_directory_entry_cannot_be_opened(setup_exe, run, tes
     assert result.exit_code == 1
     assert result.stderr_text.startswith("Could not open file lib\\missing\\x.jar\n")
     assert "Could not open file lib\\missing\\x.jar" in result.log
+
+
+# ---------------------------------------------------------------------------------------
+# Language restart and the x86 stub
+
+def test_language_restart_uses_the_unpacked_runtime_and_writes_no_values(
+        setup_exe, run, test_dir, stand_in_home, registry):
+    prepared = test_dir / "prepared"
+    shutil.copytree(stand_in_home, prepared / "jre")
+    exe = setup_exe()
+    result = run(exe, cmdline=f'"{winpath(exe)}" __qln_lang_restart', cwd=prepared,
+                 env=environment(test_dir))
+    assert result.exit_code == 0, result.log
+    log = result.log
+    assert "Quiet installer." in log
+    assert "verifying integrity" not in log and "extracting files" not in log
+    assert "Checking restart JRE: " + winpath(prepared / "jre.tar.gz") in log
+    assert "Checking extracted JRE: " + winpath(prepared / "jre") in log
+    assert "JRE dir: " + winpath(prepared / "jre") in log
+    assert main_called(test_dir)
+    assert registry.values(HAND_OVER) == {}
+
+
+def test_x86_stub_aborts_in_quiet_mode_without_a_runtime(setup_exe, run, test_dir):
+    exe = setup_exe({"searchSequence": [{"type": "A", "value": "Z:\\nowhere"}]},
+                    stub="win32/setup-launcher", name="setup32.exe")
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    if result.log is None:
+        # An installer always writes its log; without one the program never ran.
+        pytest.skip("this Wine runs no 32-bit programs (no wine32)")
+    assert result.exit_code == 83
+    assert result.stdout_text == "No JRE found. Aborting.\n"

@@ -1,0 +1,279 @@
+"""The installer launcher end to end on a real Java runtime under Wine: the runtime of
+scripts/fetch-jdk.sh bundled as "jre.tar.gz", a small Java installer compiled here, the
+progress dialog under Xvfb, Cancel, the hand-over value and the Swing window that ends the
+launcher's wait."""
+
+import json
+import tarfile
+import time
+from pathlib import Path
+
+import pytest
+
+from conftest import require_built
+from harness import winpath
+from harness.java_side import RUNTIME_JAR, compile_java
+
+ROOT = Path(__file__).resolve().parent.parent
+HAND_OVER = r"HKCU\SOFTWARE\brightwell\tarvo"
+TEXTS = {"20007": "Preparing the installation...", "20012": "Stop", "20013": "Setup Test",
+         "20014": "The installer did not start in time."}
+
+INSTALLER = r'''
+package setup;
+
+import com.tarvo.runtime.InstallStarted;
+import java.io.FileOutputStream;
+import java.io.OutputStreamWriter;
+import java.io.Writer;
+import java.nio.charset.StandardCharsets;
+import javax.swing.JFrame;
+import javax.swing.SwingUtilities;
+
+/** Works through its arguments: mark FILE, sleep MS, handover, window, exit CODE. */
+public class Main {
+    static String marker;
+
+    static void note(String line) throws Exception {
+        if (marker == null) {
+            return;
+        }
+        try (Writer out = new OutputStreamWriter(new FileOutputStream(marker, true),
+                StandardCharsets.UTF_8)) {
+            out.write(line + "\n");
+        }
+    }
+
+    public static void main(String[] args) throws Exception {
+        for (int i = 0; i < args.length; i++) {
+            switch (args[i]) {
+                case "mark":
+                    marker = args[++i];
+                    note("java.home=" + System.getProperty("java.home"));
+                    note("manual=" + System.getProperty("tarvo.manualJre"));
+                    break;
+                case "sleep":
+                    Thread.sleep(Long.parseLong(args[++i]));
+                    break;
+                case "handover":
+                    note("handover=" + InstallStarted.endLauncherWait());
+                    break;
+                case "window":
+                    SwingUtilities.invokeAndWait(() -> {
+                        JFrame frame = new JFrame("Java Installer");
+                        frame.setSize(320, 200);
+                        frame.setVisible(true);
+                    });
+                    note("window");
+                    break;
+                case "exit":
+                    System.exit(Integer.parseInt(args[++i]));
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+}
+'''
+
+
+@pytest.fixture(scope="session")
+def runtime_archive(java_home):
+    """The real runtime as "jre.tar.gz", cached under build/ across sessions."""
+    cache = ROOT / "build" / "installer-tests" / f"jre-{java_home.name}.tar.gz"
+    if not cache.is_file():
+        cache.parent.mkdir(parents=True, exist_ok=True)
+        partial = cache.with_suffix(".part")
+        with tarfile.open(partial, "w:gz", compresslevel=1) as archive:
+            for entry in sorted(java_home.iterdir()):
+                archive.add(entry, arcname=entry.name)
+        partial.rename(cache)
+    return cache
+
+
+@pytest.fixture(scope="session")
+def setup_jar(tmp_path_factory):
+    if not RUNTIME_JAR.is_file():
+        pytest.skip("runtime.jar is not built (make build)")
+    work = tmp_path_factory.mktemp("setup-jar")
+    return compile_java({"setup/Main.java": INSTALLER}, work / "setup.jar", work,
+                        classpath=[RUNTIME_JAR])
+
+
+@pytest.fixture
+def real_setup(pack, setup_jar):
+    """real_setup(archive=None, keys=None): an installer with the Java installer and, given
+    an archive, a bundled runtime."""
+
+    def make(archive=None, keys=None):
+        files = [{"name": "setup.jar", "source": str(setup_jar)},
+                 {"name": "runtime.jar", "source": str(RUNTIME_JAR)}]
+        if archive:
+            files.append({"name": "jre.tar.gz", "source": str(archive)})
+        config = {"flavor": "t", "applicationType": "gui", "mainClass": "setup.Main",
+                  "localizedTexts": TEXTS, "includedFiles": files,
+                  "keys": {"159": "1", **(keys or {})}}
+        return pack(config, stub="setup-launcher", name="setup.exe")
+
+    return make
+
+
+def wait_for(condition, what, timeout=120):
+    limit = time.monotonic() + timeout
+    while time.monotonic() < limit:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.1)
+    pytest.fail("timed out waiting for " + what)
+
+
+def marks(path):
+    return path.read_text(encoding="utf-8").splitlines() if path.exists() else []
+
+
+def probe(run, test_dir, *args, name="dialog"):
+    """dialog-probe: (exit code, report or None)."""
+    tool = require_built("win64/test-tools/dialog-probe")
+    out = test_dir / f"{name}.json"
+    result = run(tool, args=[args[0], "MyDialogClass", args[1], winpath(out), *args[2:]],
+                 timeout=120)
+    report = json.loads(out.read_text(encoding="utf-8")) if out.exists() else None
+    return result.exit_code, report
+
+
+ENV = {"TARVO_LOG": "yes"}
+
+
+def test_quiet_install_runs_on_the_bundled_runtime(real_setup, run, test_dir, runtime_archive):
+    marker = test_dir / "marks.txt"
+    exe = real_setup(runtime_archive)
+    result = run(exe, args=["-q", "mark", winpath(marker), "exit", "7"], env=ENV, timeout=300)
+    assert result.exit_code == 7, result.log
+    assert "untaring JRE was successful" in result.log
+    home = marks(marker)[0][len("java.home="):]
+    assert "_dir" in home and home.lower().endswith("\\jre")
+    assert marks(marker)[1] == "manual=null"
+    unpacked = list((test_dir / "tmp").glob("*_dir*/jre"))
+    assert len(unpacked) == 1 and (unpacked[0] / "bin" / "server" / "jvm.dll").is_file()
+    assert not list((test_dir / "tmp").glob("*_dir*/jre.tar.gz"))
+
+
+def test_an_installed_runtime_is_preferred_with_key_161(real_setup, run, test_dir, java_home,
+                                                        runtime_archive):
+    marker = test_dir / "marks.txt"
+    exe = real_setup(runtime_archive, keys={"161": "1"})
+    result = run(exe, args=["-q", "mark", winpath(marker), "exit", "0"],
+                 env={**ENV, "TARVO_JAVA_HOME": winpath(java_home)}, timeout=300)
+    assert result.exit_code == 0, result.log
+    assert "JRE included" in result.log and "extracting JRE" not in result.log
+    assert marks(marker)[0].lower() == ("java.home=" + winpath(java_home)).lower()
+
+
+def test_manual_switch_reaches_the_java_side(real_setup, run, test_dir, java_home):
+    marker = test_dir / "marks.txt"
+    exe = real_setup(keys={"128": "A" + winpath(java_home)})
+    # "-manual" skips the search; without a runtime quiet mode aborts before Java runs.
+    result = run(exe, args=["-q", "-manual", "mark", winpath(marker)], env=ENV, timeout=300)
+    assert result.exit_code == 83
+    assert not marker.exists()
+
+
+def test_cancel_ends_with_0_and_deletes_both_values(real_setup, start, run, registry, test_dir,
+                                                    java_home):
+    marker = test_dir / "marks.txt"
+    exe = real_setup()
+    running = start(exe, args=["mark", winpath(marker), "sleep", "60000"],
+                    env={**ENV, "TARVO_JAVA_HOME": winpath(java_home)}, timeout=300)
+    wait_for(lambda: marks(marker), "the Java installer to run")
+    values = registry.values(HAND_OVER)
+    assert values.get("InstallStarted") == 1
+    per_process = [name for name in values if name.startswith("InstallStarted_")]
+    assert len(per_process) == 1 and values[per_process[0]] == 1
+    code, report = probe(run, test_dir, "live", "60000", "cancel")
+    assert code == 0
+    result = running.wait()
+    assert result.exit_code == 0
+    assert "Canceled installer" in result.log
+    assert registry.values(HAND_OVER) == {}
+
+
+def test_the_java_side_ends_the_wait_before_any_window(real_setup, start, run, registry,
+                                                       test_dir, java_home):
+    marker = test_dir / "marks.txt"
+    exe = real_setup()
+    running = start(exe, args=["mark", winpath(marker), "handover", "sleep", "5000", "exit", "0"],
+                    env={**ENV, "TARVO_JAVA_HOME": winpath(java_home)}, timeout=300)
+    wait_for(lambda: "handover=true" in marks(marker), "the hand-over")
+    # No Java window exists yet, and the progress dialog is already hidden.
+    code, _ = probe(run, test_dir, "live", "1000")
+    assert code == 2
+    assert not any(name.startswith("InstallStarted_") for name in registry.values(HAND_OVER))
+    result = running.wait()
+    assert result.exit_code == 0
+    assert "Java window visible" in result.log
+    assert "timeout" not in result.log
+
+
+def test_progress_dialog_until_the_swing_window_shows(real_setup, start, run, test_dir,
+                                                      runtime_archive):
+    marker = test_dir / "marks.txt"
+    exe = real_setup(runtime_archive)
+    running = start(exe, args=["mark", winpath(marker), "sleep", "3000", "window", "sleep",
+                               "3000", "exit", "0"], env=ENV, timeout=300)
+    rects = ["rect=22,17,233,79", "rect=46,6,176,34", "rect=6,61,162,10", "rect=6,50,154,8",
+             "rect=173,59,50,14"]
+    shot = test_dir / "progress.bmp"
+    code, report = probe(run, test_dir, "live", "120000", *rects, "samples=8", "interval=400",
+                         f"shot={winpath(shot)}")
+    assert code == 0
+    assert report["caption"] == "Setup Test"
+    controls = {c["id"]: c for c in report["controls"]}
+    assert controls[1003]["text"] == "Preparing the installation..."
+    assert controls[2]["text"] == "Stop"
+    assert not controls[1002]["visible"]
+    # MapDialogRect works only inside the dialog's process: the probe converts the same
+    # rectangles on a copy of the template it creates itself.
+    tool = require_built("win64/test-tools/dialog-probe")
+    converted = test_dir / "converted.json"
+    assert run(tool, args=["template", winpath(exe), "103", winpath(converted), *rects]).exit_code == 0
+    mapped = json.loads(converted.read_text(encoding="utf-8"))["mapped"]
+    for ident, (x, y, w, h) in zip([1003, 1001, 1002, 2], mapped[1:]):
+        assert controls[ident]["rect"] == [x, y, x + w, y + h], ident
+    # Centred on the screen: the dialog has no parent.
+    left, top, right, bottom = report["window"]
+    screen_w, screen_h = report["screen"]
+    assert left == (screen_w - (right - left)) // 2
+    assert top == (screen_h - (bottom - top)) // 2
+    positions = report["positions"]
+    assert positions == sorted(positions) and positions[-1] > positions[0], positions
+    # Without the integrity check the bar starts after the check's share.
+    assert report["range"] == [100, 400]
+    assert shot.read_bytes()[:2] == b"BM"
+
+    wait_for(lambda: "window" in marks(marker), "the Swing window")
+    code, _ = probe(run, test_dir, "live", "1000", name="after")
+    assert code == 2
+    result = running.wait()
+    assert result.exit_code == 0
+    log = result.log
+    assert "untaring JRE was successful" in log
+    assert log.index("untaring JRE was successful") < log.index("Java window visible")
+
+
+@pytest.mark.parametrize("no_timeout", [False, True], ids=["timeout", "key-159"])
+def test_start_timeout_of_the_window_wait(real_setup, run, test_dir, java_home, no_timeout):
+    marker = test_dir / "marks.txt"
+    exe = real_setup(keys={"159": "1" if no_timeout else "0"})
+    # The test build waits 20 polls (2 s) instead of 2400 before it gives up.
+    result = run(exe, args=["mark", winpath(marker), "sleep", "6000", "exit", "5"],
+                 env={**ENV, "TARVO_JAVA_HOME": winpath(java_home),
+                      "QLN_TEST_WATCHER_POLLS": "20"}, timeout=300)
+    if no_timeout:
+        assert result.exit_code == 5
+        assert "timeout" not in result.log.splitlines()
+    else:
+        assert result.exit_code == 1
+        assert "timeout" in result.log.splitlines()
+        assert result.box.text.startswith(TEXTS["20014"])
