@@ -1,6 +1,7 @@
 package com.quillon.packer;
 
 import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.List;
 
 /** The packer as a library: what {@code java -jar packer.jar pack} does, for build tools. */
@@ -19,7 +20,9 @@ public final class Packer {
     public static List<String> pack(Path config, Path stub, Path out) throws PackerException {
         PackerConfig c = PackerConfig.load(config);
         ProductSettings product = c.product();
-        ResourceWriter.pack(stub, c.resources(), c.content(), out, product.signing);
+        List<ResourceWriter.Resource> resources = new ArrayList<>(product.resources);
+        resources.addAll(c.resources());
+        ResourceWriter.pack(stub, resources, c.content(), out, product.signing, product.subsystem);
         return c.warnings();
     }
 }

@@ -1,6 +1,7 @@
 package com.quillon.packer;
 
 import java.nio.file.Files;
+import java.util.ArrayList;
 import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.List;
@@ -12,11 +13,16 @@ import java.util.Map;
  */
 final class ProductSettings {
 
-    static final List<String> NAMES = Arrays.asList("signing");
+    static final List<String> NAMES = Arrays.asList("signing", "icon", "versionInfo", "manifest", "executionLevel",
+            "subsystem");
 
     private final String source;
     private final Path baseDir;
     Signing signing;
+    /** Resources the settings make; the raw "resources" list is written after them and wins. */
+    final List<ResourceWriter.Resource> resources = new ArrayList<>();
+    /** The subsystem field to write, 0 to keep the stub's. */
+    int subsystem;
 
     private ProductSettings(String source, Path baseDir) {
         this.source = source;
@@ -26,7 +32,97 @@ final class ProductSettings {
     static ProductSettings read(Map<String, Object> settings, Path baseDir, String source) throws PackerException {
         ProductSettings p = new ProductSettings(source, baseDir);
         p.signing = Signing.read(settings.get("signing"), p);
+        p.icon(settings.get("icon"));
+        byte[] version = VersionInfo.read(settings.get("versionInfo"), p);
+        if (version != null) {
+            p.resources.add(ResourceWriter.Resource.typed(VersionInfo.RT_VERSION, 1, version));
+        }
+        p.manifest(settings.get("manifest"), settings.get("executionLevel"));
+        p.subsystem(settings.get("subsystem"), settings.get("applicationType"));
         return p;
+    }
+
+    /** Group 1 is what Explorer shows (the first group); the installer's dialogs load 1001. */
+    static final int[] ICON_GROUPS = {1, 1001};
+
+    private void icon(Object value) throws PackerException {
+        if (value == null) {
+            return;
+        }
+        if (!(value instanceof String)) {
+            throw fail("\"icon\" must name an .ico or .png file");
+        }
+        Path file = file((String) value, "icon");
+        byte[] bytes = read(file, "icon");
+        byte[] ico;
+        if (Icons.isIco(bytes)) {
+            ico = bytes;
+        } else if (Icons.isPng(bytes)) {
+            ico = Icons.fromPng(bytes, "icon: " + file);
+        } else {
+            throw fail("icon: " + file + " is neither an .ico nor a .png file");
+        }
+        resources.add(new ResourceWriter.Resource(ResourceWriter.Kind.ICON, PeResources.Id.of(ICON_GROUPS[0]), ico,
+                PeResources.Id.of(ICON_GROUPS[1])));
+    }
+
+    private void manifest(Object value, Object level) throws PackerException {
+        String executionLevel = "asInvoker";
+        if (level != null) {
+            if (!(level instanceof String) || !Manifests.EXECUTION_LEVELS.contains(level)) {
+                throw fail("\"executionLevel\" must be one of \"" + String.join("\", \"", Manifests.EXECUTION_LEVELS)
+                        + "\"");
+            }
+            executionLevel = (String) level;
+        }
+        byte[] manifest;
+        if (value == null) {
+            manifest = Manifests.standard(executionLevel);
+        } else if (Boolean.FALSE.equals(value)) {
+            if (level != null) {
+                throw fail("\"executionLevel\" needs a manifest; \"manifest\" is false");
+            }
+            return;
+        } else {
+            Map<String, Object> o = object(value, "manifest");
+            allowOnly(o, "manifest", "file");
+            if (level != null) {
+                throw fail("\"executionLevel\" goes into the packer's own manifest, not into \"manifest.file\"");
+            }
+            Path file = file(requiredString(o.get("file"), "manifest.file"), "manifest.file");
+            manifest = read(file, "manifest.file");
+            if (manifest.length == 0) {
+                throw fail("manifest.file: " + file + " is empty");
+            }
+        }
+        resources.add(ResourceWriter.Resource.typed(Manifests.RT_MANIFEST, Manifests.APPLICATION_MANIFEST, manifest));
+    }
+
+    /** Without a setting the subsystem follows "applicationType": console applications get the console. */
+    private void subsystem(Object value, Object applicationType) throws PackerException {
+        if (value == null) {
+            if ("console".equals(applicationType)) {
+                subsystem = PeHeaders.SUBSYSTEM_CONSOLE;
+            } else if ("gui".equals(applicationType)) {
+                subsystem = PeHeaders.SUBSYSTEM_GUI;
+            }
+            return;
+        }
+        if ("gui".equals(value)) {
+            subsystem = PeHeaders.SUBSYSTEM_GUI;
+        } else if ("console".equals(value)) {
+            subsystem = PeHeaders.SUBSYSTEM_CONSOLE;
+        } else {
+            throw fail("\"subsystem\" must be \"gui\" or \"console\"");
+        }
+    }
+
+    private byte[] read(Path file, String where) throws PackerException {
+        try {
+            return Files.readAllBytes(file);
+        } catch (java.io.IOException e) {
+            throw fail(where + ": cannot read " + file + ": " + e.getMessage());
+        }
     }
 
     // ------------------------------------------------------------------ helpers

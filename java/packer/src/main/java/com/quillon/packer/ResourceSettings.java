@@ -81,7 +81,7 @@ final class ResourceSettings {
             Object type = entry.get("type");
             ResourceWriter.Kind kind = null;
             for (ResourceWriter.Kind k : ResourceWriter.Kind.values()) {
-                if (k.name().equals(type)) {
+                if (k.name().equals(type) && k != ResourceWriter.Kind.TYPED) {
                     kind = k;
                 }
             }

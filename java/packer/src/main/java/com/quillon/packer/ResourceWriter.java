@@ -22,7 +22,9 @@ public final class ResourceWriter {
 
     /** What the config names: the type, the name or number, and the bytes to store. */
     public enum Kind {
-        BITMAP, RCDATA, ICON
+        BITMAP, RCDATA, ICON,
+        /** Any type by number, for what the packer's own settings write (manifest, version). */
+        TYPED
     }
 
     /** One resource to write; an ICON's data is a whole .ico file. */
@@ -31,10 +33,31 @@ public final class ResourceWriter {
         public final PeResources.Id id;
         public final byte[] data;
 
+        /** For TYPED: the resource type. */
+        public final PeResources.Id type;
+        /** For ICON: further group names that list the same images. */
+        public final List<PeResources.Id> aliases;
+
         public Resource(Kind kind, PeResources.Id id, byte[] data) {
+            this(kind, null, id, data, new PeResources.Id[0]);
+        }
+
+        public Resource(Kind kind, PeResources.Id id, byte[] data, PeResources.Id... aliases) {
+            this(kind, null, id, data, aliases);
+        }
+
+        private Resource(Kind kind, PeResources.Id type, PeResources.Id id, byte[] data, PeResources.Id[] aliases) {
             this.kind = kind;
+            this.type = type;
             this.id = id;
             this.data = data.clone();
+            this.aliases = Arrays.asList(aliases.clone());
+        }
+
+        /** A resource of any type, replacing every language of that type and id. */
+        public static Resource typed(int type, int id, byte[] data) {
+            return new Resource(Kind.TYPED, PeResources.Id.of(type), PeResources.Id.of(id), data,
+                    new PeResources.Id[0]);
         }
     }
 
@@ -59,14 +82,27 @@ public final class ResourceWriter {
     /** Packs with a last step on the written file (such as signing) before it replaces {@code out}. */
     public static void pack(Path stub, List<Resource> resources, PayloadContent content, Path out,
             PayloadWriter.Finisher finisher) throws PackerException {
-        if (resources.isEmpty()) {
+        pack(stub, resources, content, out, finisher, 0);
+    }
+
+    /**
+     * Packs with resources, a last step on the written file and the subsystem field set to
+     * {@code subsystem} (0 keeps the stub's).
+     */
+    public static void pack(Path stub, List<Resource> resources, PayloadContent content, Path out,
+            PayloadWriter.Finisher finisher, int subsystem) throws PackerException {
+        if (resources.isEmpty() && subsystem == 0) {
             PayloadWriter.pack(stub, content, out, finisher);
             return;
         }
         PeImage.read(stub).checkPackable();
         byte[] rewritten;
         try {
-            rewritten = rewrite(Files.readAllBytes(stub), resources);
+            byte[] bytes = Files.readAllBytes(stub);
+            rewritten = resources.isEmpty() ? bytes : rewrite(bytes, resources);
+            if (subsystem != 0) {
+                setSubsystem(rewritten, subsystem);
+            }
         } catch (IOException e) {
             throw new PackerException("cannot read " + stub + ": " + e.getMessage(), e);
         }
@@ -148,6 +184,25 @@ public final class ResourceWriter {
         return out;
     }
 
+    /**
+     * Sets the optional header's Subsystem. Only between GUI and console: the mingw start-up
+     * code behind the launchers' entry points runs under either, which is not true of other
+     * subsystems.
+     */
+    static void setSubsystem(byte[] image, int subsystem) throws PackerException {
+        PeHeaders h = new PeHeaders(image, image.length, "the stub");
+        if (h.subsystem != PeHeaders.SUBSYSTEM_GUI && h.subsystem != PeHeaders.SUBSYSTEM_CONSOLE) {
+            throw new PackerException("the stub's subsystem is " + h.subsystem
+                    + ", neither GUI (2) nor console (3); the packer changes only between these two");
+        }
+        long entry = ByteBuffer.wrap(image).order(ByteOrder.LITTLE_ENDIAN).getInt(h.optional + 16) & 0xFFFFFFFFL;
+        if (entry == 0 || h.sectionOf(entry) == null) {
+            throw new PackerException("the stub's entry point 0x" + Long.toHexString(entry)
+                    + " lies in no section");
+        }
+        ByteBuffer.wrap(image).order(ByteOrder.LITTLE_ENDIAN).putShort(h.subsystemOffset(), (short) subsystem);
+    }
+
     /** The resources an executable carries; empty when it has none. */
     public static PeResources read(Path exe) throws PackerException {
         byte[] image;
@@ -196,7 +251,11 @@ public final class ResourceWriter {
                 tree.put(PeResources.Id.of(PeResources.RT_RCDATA), r.id, PeResources.LANGUAGE_NEUTRAL, r.data);
                 break;
             case ICON:
-                addIconGroup(tree, r.id, r.data);
+                addIconGroup(tree, r.id, r.data, r.aliases);
+                break;
+            case TYPED:
+                tree.remove(r.type, r.id);
+                tree.put(r.type, r.id, PeResources.LANGUAGE_NEUTRAL, r.data);
                 break;
             default:
                 throw new IllegalStateException(r.kind.toString());
@@ -207,7 +266,8 @@ public final class ResourceWriter {
      * An .ico file becomes one RT_ICON per image, numbered after the stub's own, and an
      * RT_GROUP_ICON under the given name that lists them: the form LoadIcon looks for.
      */
-    private static void addIconGroup(PeResources tree, PeResources.Id id, byte[] ico) throws PackerException {
+    private static void addIconGroup(PeResources tree, PeResources.Id id, byte[] ico, List<PeResources.Id> aliases)
+            throws PackerException {
         ByteBuffer in = ByteBuffer.wrap(ico).order(ByteOrder.LITTLE_ENDIAN);
         if (ico.length < 6 || in.getShort(0) != 0 || in.getShort(2) != 1) {
             throw new PackerException("icon " + id + ": the source is not an .ico file");
@@ -238,6 +298,10 @@ public final class ResourceWriter {
         PeResources.Id groupType = PeResources.Id.of(PeResources.RT_GROUP_ICON);
         tree.remove(groupType, id);
         tree.put(groupType, id, PeResources.LANGUAGE_NEUTRAL, group.array());
+        for (PeResources.Id alias : aliases) {
+            tree.remove(groupType, alias);
+            tree.put(groupType, alias, PeResources.LANGUAGE_NEUTRAL, group.array());
+        }
     }
 
     static long align(long value, long alignment) {

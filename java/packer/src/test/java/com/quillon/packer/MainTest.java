@@ -60,7 +60,7 @@ class MainTest {
         file(dir, "app.jar", new byte[] {9, 9});
         file(dir, "empty", new byte[0]);
         file(dir, "tail.bin", new byte[] {1, 2, 3, 4});
-        pack(config(dir, "{'applicationName': 'Demo', 'integrityCheck': true,"
+        pack(config(dir, "{'applicationName': 'Demo', 'integrityCheck': true, 'manifest': false,"
                 + " 'keys': {'150': 'Caf\u00e9'},"
                 + " 'languages': {'fr': {'20012': 'Annuler'}, 'de': {'20012': 'Abbrechen'}},"
                 + " 'includedFiles': [{'name': 'app.jar', 'source': 'app.jar'}, {'name': 'e\\\\empty', 'source': 'empty'}],"
@@ -94,7 +94,7 @@ class MainTest {
 
     @Test
     void inspectTextListsEverything() throws Exception {
-        pack(config(dir, "{'mainClass': 'a.B', 'languages': {'de': {'20012': 'Abbrechen'}}}"));
+        pack(config(dir, "{'mainClass': 'a.B', 'manifest': false, 'languages': {'de': {'20012': 'Abbrechen'}}}"));
         run("inspect", out.toString());
         assertEquals(0, exitCode, stderr);
         for (String expected : new String[] {"payload offset:   1024", "check flag:       0", "(matches)",

@@ -323,7 +323,7 @@ class ResourceWriterTest {
         Files.write(dir.resolve("stub.exe"), stub(0x200));
         file(dir, "splash.bmp", bmp(3, 2));
         file(dir, "icon.ico", ico(new byte[] {1, 2}));
-        config(dir, "{'splashScreen': {'image': 'splash.bmp'},"
+        config(dir, "{'splashScreen': {'image': 'splash.bmp'}, 'manifest': false,"
                 + " 'resources': [{'type': 'ICON', 'id': 'ID_SPLASH_ICON', 'source': 'icon.ico'}]}");
         String out = dir.resolve("out.exe").toString();
         ByteArrayOutputStream stdout = new ByteArrayOutputStream();

@@ -1,0 +1,174 @@
+package com.quillon.packer;
+
+import java.io.ByteArrayOutputStream;
+import java.util.LinkedHashMap;
+import java.util.Map;
+
+/**
+ * The VS_VERSIONINFO resource that Explorer's Details tab and GetFileVersionInfo read: the
+ * numeric file and product versions and one string table in US English, Unicode.
+ */
+final class VersionInfo {
+
+    static final int RT_VERSION = 16;
+    /** US English, code page 1200 (UTF-16): the string table's name and the translation. */
+    private static final int LANGUAGE = 0x0409;
+    private static final int CODE_PAGE = 1200;
+
+    /** Config field → string name in the table, in the order they are written. */
+    static final Map<String, String> FIELDS = new LinkedHashMap<>();
+
+    static {
+        FIELDS.put("companyName", "CompanyName");
+        FIELDS.put("fileDescription", "FileDescription");
+        FIELDS.put("fileVersion", "FileVersion");
+        FIELDS.put("internalName", "InternalName");
+        FIELDS.put("copyright", "LegalCopyright");
+        FIELDS.put("originalFilename", "OriginalFilename");
+        FIELDS.put("productName", "ProductName");
+        FIELDS.put("productVersion", "ProductVersion");
+    }
+
+    private VersionInfo() {
+    }
+
+    /** The {@code "versionInfo"} setting as resource bytes; null when it is absent. */
+    static byte[] read(Object value, ProductSettings s) throws PackerException {
+        if (value == null) {
+            return null;
+        }
+        Map<String, Object> o = s.object(value, "versionInfo");
+        s.allowOnly(o, "versionInfo", FIELDS.keySet().toArray(new String[0]));
+        Map<String, String> strings = new LinkedHashMap<>();
+        for (Map.Entry<String, String> f : FIELDS.entrySet()) {
+            String text = s.optionalString(o.get(f.getKey()), "versionInfo." + f.getKey());
+            if (text != null) {
+                strings.put(f.getValue(), text);
+            }
+        }
+        String fileVersion = strings.get("FileVersion");
+        if (fileVersion == null) {
+            throw s.fail("versionInfo needs \"fileVersion\"");
+        }
+        String productVersion = strings.get("ProductVersion");
+        if (productVersion == null) {
+            productVersion = fileVersion;
+            strings.put("ProductVersion", productVersion);
+        }
+        long[] file = numeric(fileVersion, "versionInfo.fileVersion", s);
+        long[] product = numeric(productVersion, "versionInfo.productVersion", s);
+        return build(file, product, strings);
+    }
+
+    /** "1.2.3.4" or a shorter "1.2": up to four numbers from 0 to 65535; missing ones are 0. */
+    static long[] numeric(String version, String where, ProductSettings s) throws PackerException {
+        String[] parts = version.split("\\.", -1);
+        if (parts.length > 4) {
+            throw s.fail(where + ": \"" + version + "\" has more than four numbers");
+        }
+        long[] v = new long[4];
+        for (int i = 0; i < parts.length; i++) {
+            if (!parts[i].matches("[0-9]{1,5}") || Integer.parseInt(parts[i]) > 0xFFFF) {
+                throw s.fail(where + ": \"" + version + "\" is not up to four numbers from 0 to 65535 joined by dots");
+            }
+            v[i] = Integer.parseInt(parts[i]);
+        }
+        return v;
+    }
+
+    static byte[] build(long[] file, long[] product, Map<String, String> strings) {
+        Block root = new Block("VS_VERSION_INFO", 0);
+        Out fixed = new Out();
+        fixed.u32(0xFEEF04BDL).u32(0x00010000L);
+        fixed.u32(file[0] << 16 | file[1]).u32(file[2] << 16 | file[3]);
+        fixed.u32(product[0] << 16 | product[1]).u32(product[2] << 16 | product[3]);
+        fixed.u32(0x3F).u32(0); // flags mask, flags
+        fixed.u32(0x00040004L); // VOS_NT_WINDOWS32
+        fixed.u32(1).u32(0); // VFT_APP, no subtype
+        fixed.u32(0).u32(0); // no file date: the output stays reproducible
+        root.value = fixed.bytes();
+        root.valueLength = root.value.length;
+
+        Block table = new Block(String.format("%04X%04X", LANGUAGE, CODE_PAGE), 1);
+        for (Map.Entry<String, String> e : strings.entrySet()) {
+            Block string = new Block(e.getKey(), 1);
+            string.value = utf16z(e.getValue());
+            string.valueLength = e.getValue().length() + 1; // in characters, with the terminator
+            table.children.add(string);
+        }
+        Block stringInfo = new Block("StringFileInfo", 1);
+        stringInfo.children.add(table);
+        Block translation = new Block("Translation", 0);
+        translation.value = new Out().u16(LANGUAGE).u16(CODE_PAGE).bytes();
+        translation.valueLength = 4;
+        Block varInfo = new Block("VarFileInfo", 1);
+        varInfo.children.add(translation);
+        root.children.add(stringInfo);
+        root.children.add(varInfo);
+        return root.bytes();
+    }
+
+    private static byte[] utf16z(String s) {
+        return PayloadWriter.wideBytes(s + '\0');
+    }
+
+    /** One node of the version tree: length, value length, type, key, value, children. */
+    private static final class Block {
+        final String key;
+        final int type;
+        byte[] value = new byte[0];
+        int valueLength;
+        final java.util.List<Block> children = new java.util.ArrayList<>();
+
+        Block(String key, int type) {
+            this.key = key;
+            this.type = type;
+        }
+
+        /** Each value and child starts on a 32-bit boundary; wLength leaves out trailing padding. */
+        byte[] bytes() {
+            Out out = new Out();
+            out.u16(0).u16(valueLength).u16(type);
+            out.raw(utf16z(key)).pad();
+            out.raw(value);
+            for (Block child : children) {
+                out.pad().raw(child.bytes());
+            }
+            byte[] b = out.bytes();
+            b[0] = (byte) b.length;
+            b[1] = (byte) (b.length >>> 8);
+            return b;
+        }
+    }
+
+    private static final class Out {
+        private final ByteArrayOutputStream b = new ByteArrayOutputStream();
+
+        Out u16(int v) {
+            b.write(v);
+            b.write(v >>> 8);
+            return this;
+        }
+
+        Out u32(long v) {
+            u16((int) (v & 0xFFFF));
+            return u16((int) (v >>> 16 & 0xFFFF));
+        }
+
+        Out raw(byte[] bytes) {
+            b.write(bytes, 0, bytes.length);
+            return this;
+        }
+
+        Out pad() {
+            while (b.size() % 4 != 0) {
+                b.write(0);
+            }
+            return this;
+        }
+
+        byte[] bytes() {
+            return b.toByteArray();
+        }
+    }
+}
