@@ -126,6 +126,12 @@ class PackGoalTest {
     private static final String[][] WRONG_PARAMETERS = {
         {"wrong-value", "<applicationType>windowed</applicationType>",
             "packer: error: ", "\"applicationType\" must be \"gui\", \"console\" or a number"},
+        {"not-a-flag", "<jvmOptionsFromCommandLine>yes</jvmOptionsFromCommandLine>",
+            "packer: error: ", "\"jvmOptionsFromCommandLine\" must be true or false"},
+        {"given-twice", "<appendToLogs>false</appendToLogs>",
+            "appendToLogs is given twice: as <appendToLogs> and inside <settings>", ""},
+        {"not-a-number", "<splashScreen><image>extra/splash.bmp</image><statusText><x>left</x></statusText>"
+                + "</splashScreen>", "packer: error: ", "statusText.x must be a whole number"},
         {"unknown-setting", "<settings><noSuchSetting>1</noSuchSetting></settings>",
             "packer: error: ", "unknown setting \"noSuchSetting\""},
         {"unknown-parameter", "<mainClas>demo.App</mainClas>", "unknown parameter <mainClas>", "quillon:pack"},
