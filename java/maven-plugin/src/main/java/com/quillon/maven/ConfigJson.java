@@ -50,6 +50,19 @@ final class ConfigJson {
         return new BigDecimal(digits);
     }
 
+    /**
+     * "true" and "false" as booleans. Maven would read any other text as false; it goes to the
+     * packer as written instead, which refuses it with its own message.
+     */
+    static Object flag(String text) {
+        return text == null ? null : text.equals("true") ? Boolean.TRUE : text.equals("false") ? Boolean.FALSE : text;
+    }
+
+    /** A whole number as a number; other text goes to the packer as written, which refuses it. */
+    static Object whole(String text) {
+        return text == null ? null : text.trim().matches("-?[0-9]+") ? number(text.trim()) : text;
+    }
+
     /** "12, 34, 56" as [12, 34, 56]; the packer checks the range. */
     static List<Object> color(String text) throws MojoFailureException {
         if (text == null) {

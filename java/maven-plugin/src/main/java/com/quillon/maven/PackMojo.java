@@ -121,13 +121,13 @@ public class PackMojo extends AbstractMojo {
     @org.apache.maven.plugins.annotations.Parameter
     private List<String> arguments;
     @org.apache.maven.plugins.annotations.Parameter
-    private Boolean jvmOptionsFromCommandLine;
+    private String jvmOptionsFromCommandLine;
     @org.apache.maven.plugins.annotations.Parameter
     private String errorLog;
     @org.apache.maven.plugins.annotations.Parameter
     private String outputLog;
     @org.apache.maven.plugins.annotations.Parameter
-    private Boolean appendToLogs;
+    private String appendToLogs;
     @org.apache.maven.plugins.annotations.Parameter
     private String installationDirectory;
     @org.apache.maven.plugins.annotations.Parameter
@@ -145,7 +145,7 @@ public class PackMojo extends AbstractMojo {
     @org.apache.maven.plugins.annotations.Parameter
     private File unextractedData;
     @org.apache.maven.plugins.annotations.Parameter
-    private Boolean integrityCheck;
+    private String integrityCheck;
     @org.apache.maven.plugins.annotations.Parameter
     private SplashScreen splashScreen;
     @org.apache.maven.plugins.annotations.Parameter
@@ -199,7 +199,7 @@ public class PackMojo extends AbstractMojo {
         }
         addLibraries(config, libs);
         config.putIfAbsent("applicationName", project.getName() != null ? project.getName() : project.getArtifactId());
-        addVersionInfo(config, fromFile, work);
+        addVersionInfo(config, work);
 
         Path stub = Stubs.extract(launcher, getClass().getClassLoader(), work.resolve("stubs"));
         pack(config, stub, work);
@@ -244,8 +244,7 @@ public class PackMojo extends AbstractMojo {
     private Map<String, Object> pomSettings() throws MojoFailureException {
         Map<String, Object> s = new LinkedHashMap<>();
         s.put("applicationName", applicationName);
-        s.put("applicationType", applicationType == null ? null
-                : applicationType.matches("-?[0-9]+") ? ConfigJson.number(applicationType) : applicationType);
+        s.put("applicationType", ConfigJson.whole(applicationType));
         s.put("flavor", flavor);
         s.put("mainClass", mainClass);
         if (classPath != null) {
@@ -257,10 +256,10 @@ public class PackMojo extends AbstractMojo {
         }
         s.put("jvmOptions", jvmOptions);
         s.put("arguments", arguments);
-        s.put("jvmOptionsFromCommandLine", jvmOptionsFromCommandLine);
+        s.put("jvmOptionsFromCommandLine", ConfigJson.flag(jvmOptionsFromCommandLine));
         s.put("errorLog", errorLog);
         s.put("outputLog", outputLog);
-        s.put("appendToLogs", appendToLogs);
+        s.put("appendToLogs", ConfigJson.flag(appendToLogs));
         s.put("installationDirectory", installationDirectory);
         s.put("minJavaVersion", minJavaVersion);
         s.put("maxJavaVersion", maxJavaVersion);
@@ -281,7 +280,7 @@ public class PackMojo extends AbstractMojo {
             s.put("includedFiles", entries);
         }
         s.put("unextractedData", ConfigJson.path(unextractedData));
-        s.put("integrityCheck", integrityCheck);
+        s.put("integrityCheck", ConfigJson.flag(integrityCheck));
         s.put("splashScreen", splashScreen == null ? null : splashScreen.toJson());
         s.put("keys", ConfigJson.keyMap(keys));
         s.put("wideKeys", ConfigJson.keyMap(wideKeys));
@@ -308,6 +307,10 @@ public class PackMojo extends AbstractMojo {
         s.put("signing", signing == null ? null : signingJson());
         if (settings != null) {
             for (Map.Entry<String, String> e : settings.entrySet()) {
+                if (s.get(e.getKey()) != null) {
+                    throw new MojoFailureException(e.getKey() + " is given twice: as <" + e.getKey()
+                            + "> and inside <settings>");
+                }
                 s.put(e.getKey(), ConfigJson.settingValue(e.getKey(), e.getValue()));
             }
         }
@@ -475,7 +478,7 @@ public class PackMojo extends AbstractMojo {
 
     /** Version information from the POM, under what the POM or the config file give. */
     @SuppressWarnings("unchecked")
-    private void addVersionInfo(Map<String, Object> config, Map<String, Object> fromFile, Path work) {
+    private void addVersionInfo(Map<String, Object> config, Path work) {
         Object given = config.get("versionInfo");
         if (given == null && !PackerCall.knowsSetting("versionInfo", work)) {
             getLog().info("This packer writes no version information; the exe goes without it");

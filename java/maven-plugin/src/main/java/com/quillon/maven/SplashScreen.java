@@ -6,15 +6,15 @@ import org.apache.maven.plugin.MojoFailureException;
 /** {@code <splashScreen>}: the image the launcher shows while Java starts. */
 public class SplashScreen {
     private File image;
-    private Boolean runtimeLibrary;
-    private Boolean autoOff;
-    private Boolean alwaysOnTop;
+    private String runtimeLibrary;
+    private String autoOff;
+    private String alwaysOnTop;
     private SplashText statusText;
     private SplashText secondText;
 
     Object toJson() throws MojoFailureException {
-        return ConfigJson.object("image", ConfigJson.path(image), "runtimeLibrary", runtimeLibrary, "autoOff", autoOff,
-                "alwaysOnTop", alwaysOnTop,
+        return ConfigJson.object("image", ConfigJson.path(image), "runtimeLibrary", ConfigJson.flag(runtimeLibrary),
+                "autoOff", ConfigJson.flag(autoOff), "alwaysOnTop", ConfigJson.flag(alwaysOnTop),
                 "statusText", statusText == null ? null : statusText.toJson(),
                 "secondText", secondText == null ? null : secondText.toJson());
     }

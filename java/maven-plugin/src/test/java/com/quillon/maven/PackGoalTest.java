@@ -32,7 +32,15 @@ class PackGoalTest {
     @Test
     @SuppressWarnings("unchecked")
     void installPacksTheProjectAndCarriesTheExe() throws Exception {
-        ChildBuild.Result build = ChildBuild.run("demo", "install", "", "install");
+        ChildBuild.Result build = ChildBuild.run("demo", "install",
+                "<arguments><argument>--demo</argument><argument>two words</argument></arguments>"
+                        + "<keys><property><name>146</name><value>.</value></property></keys>"
+                        + "<wideKeys><property><name>20012</name><value>Stop</value></property></wideKeys>"
+                        + "<languages><language><prefix>de</prefix><texts><property><name>20012</name>"
+                        + "<value>Abbrechen</value></property></texts></language></languages>"
+                        + "<resources><resource><type>RCDATA</type><id>7</id><source>extra/notes.txt</source>"
+                        + "</resource></resources>",
+                "install");
         assertEquals(0, build.exitCode, build.output);
         Path exe = build.project.resolve("target/demo-app-2.5.1.exe");
         Map<String, Object> inspected = ChildBuild.inspect(exe);
@@ -48,6 +56,16 @@ class PackGoalTest {
         assertEquals("Ajre;Y", keys.get("128"));
         assertEquals("Demo caption", keys.get("1000"));
         assertEquals("1", keys.get("106"), "a named setting through <settings>");
+        assertEquals("--demo \"two words\"", keys.get("124"));
+        assertEquals(".", keys.get("146"));
+        assertEquals("Stop", ((Map<String, Object>) inspected.get("wideKeys")).get("20012"));
+        Map<String, Object> german = (Map<String, Object>) ((List<Object>) inspected.get("languages")).get(0);
+        assertEquals("de", german.get("prefix"));
+        assertEquals(ConfigJson.object("20012", "Abbrechen"), german.get("entries"));
+        Map<String, Object> rcdata = (Map<String, Object>) ((List<Object>) inspected.get("resources")).get(0);
+        assertEquals(Arrays.asList(10, 7, Files.size(build.project.resolve("extra/notes.txt"))),
+                Arrays.asList(((Number) rcdata.get("type")).intValue(), ((Number) rcdata.get("id")).intValue(),
+                        ((Number) rcdata.get("size")).longValue()));
 
         // The jar and its runtime dependencies, not the provided one, then the file's own.
         Path m2 = Paths.get(System.getProperty("user.home"), ".m2", "repository");
@@ -126,6 +144,12 @@ class PackGoalTest {
     private static final String[][] WRONG_PARAMETERS = {
         {"wrong-value", "<applicationType>windowed</applicationType>",
             "packer: error: ", "\"applicationType\" must be \"gui\", \"console\" or a number"},
+        {"not-a-flag", "<jvmOptionsFromCommandLine>yes</jvmOptionsFromCommandLine>",
+            "packer: error: ", "\"jvmOptionsFromCommandLine\" must be true or false"},
+        {"given-twice", "<appendToLogs>false</appendToLogs>",
+            "appendToLogs is given twice: as <appendToLogs> and inside <settings>", ""},
+        {"not-a-number", "<splashScreen><image>extra/splash.bmp</image><statusText><x>left</x></statusText>"
+                + "</splashScreen>", "packer: error: ", "statusText.x must be a whole number"},
         {"unknown-setting", "<settings><noSuchSetting>1</noSuchSetting></settings>",
             "packer: error: ", "unknown setting \"noSuchSetting\""},
         {"unknown-parameter", "<mainClas>demo.App</mainClas>", "unknown parameter <mainClas>", "quillon:pack"},
