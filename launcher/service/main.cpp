@@ -1,15 +1,135 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "core/config_keys.h"
+#include "core/configuration.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/process.h"
+#include "service/service.h"
 #include "win/win32.h"
 
-// The service commands are not built yet: the launcher reads its configuration (only the
-// environment requests its log, since it passes no argument list) and ends.
+// One program, three roles: the command tool a user types commands to, the service process
+// the service control manager starts, and the child that runs the Java application. It is
+// built for the console subsystem so that the command texts reach the prompt that ran it.
+
+namespace {
+
+constexpr size_t kNonInteractiveLength = 15;
+
+// The narrow command line after the program name and the blanks that follow it.
+std::string commandTail() {
+    const char* text = GetCommandLineA();
+    if (*text == '"') {
+        ++text;
+        while (*text && *text != '"')
+            ++text;
+        if (*text == '"')
+            ++text;
+    } else {
+        while (*text && *text != ' ' && *text != '\t')
+            ++text;
+    }
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    return text;
+}
+
+DWORD installStartType() {
+    return getConfigInt(key::kApplicationType) == 4 ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+}
+
+// The command word, with "non-interactive" and the service name taken off the rest of the
+// line. Returns -1 when the word is no command.
+int runCommand(std::string tail, bool nameTooLong) {
+    char* word = tail.data() + 1;
+    if (*word == '-')
+        ++word;
+    bool interactive = true;
+    char* space = strchr(word, ' ');
+    while (space && strlen(space) >= 2) {
+        if (strncmp(space + 1, "non-interactive", kNonInteractiveLength) == 0) {
+            interactive = false;
+            *space = '\0';
+            space = strchr(space + 1 + kNonInteractiveLength, ' ');
+        } else {
+            serviceName = space + 1;
+            nameTooLong = serviceName.size() > kMaxServiceName;
+            *space = '\0';
+            break;
+        }
+    }
+
+    static const char* const kWords[] = {"install",   "install-and-start", "install-auto",
+                                         "install-demand", "uninstall", "stop", "start",
+                                         "status"};
+    int command = -1;
+    for (int i = 0; i < static_cast<int>(sizeof kWords / sizeof kWords[0]); ++i) {
+        if (strcmp(word, kWords[i]) == 0) {
+            command = i;
+            break;
+        }
+    }
+    if (command < 0)
+        return -1;
+    // A cut name would act on another service than the one the user named.
+    if (nameTooLong) {
+        printf("Service name too long: at most %d characters.\n",
+               static_cast<int>(kMaxServiceName));
+        fflush(stdout);
+        return 1;
+    }
+    switch (command) {
+    case 0:
+        return cmdInstall(installStartType(), interactive);
+    case 1:
+        cmdInstall(installStartType(), interactive);
+        return cmdStart();
+    case 2:
+        return cmdInstall(SERVICE_AUTO_START, interactive);
+    case 3:
+        return cmdInstall(SERVICE_DEMAND_START, interactive);
+    case 4:
+        return cmdUninstall(true);
+    case 5:
+        return cmdStop(true);
+    case 6:
+        return cmdStart();
+    default:
+        return cmdStatus();
+    }
+}
+
+int serviceLauncherMain(HINSTANCE instance, const std::string& tail) {
+    initLauncher(instance, nullptr);
+    std::string configuredName = getConfigString(key::kApplicationName, kMaxText + 1);
+    bool nameTooLong = configuredName.size() > kMaxServiceName;
+    serviceName = configuredName.substr(0, kMaxServiceName);
+
+    if (tail[0] == '/' || tail[0] == '-') {
+        int result = runCommand(tail, nameTooLong);
+        if (result >= 0)
+            return result;
+    }
+
+    logMessage("command line %S", GetCommandLineW());
+    ArgumentList arguments;
+    splitCommandLine(GetCommandLineW(), arguments);
+    if (!arguments.empty())
+        arguments.erase(arguments.begin());
+    if (!arguments.empty() && arguments.back() == L"__qln_restart") {
+        runChildLauncher(arguments);
+        return 0;
+    }
+    return runServiceDispatcher();
+}
+
+} // namespace
+
 int main() {
     try {
-        initLauncher(GetModuleHandleW(nullptr), nullptr);
-        logMessage("service commands not available in this build");
-        return 0;
+        return serviceLauncherMain(GetModuleHandleW(nullptr), commandTail());
     } catch (...) {
         fatalError("Internal Error: unexpected failure");
     }

@@ -11,6 +11,7 @@ public final class WinLauncher {
     }
 
     public static void main(String[] args) throws Throwable {
+        ServiceControl.startWatching();
         ApplicationStarter.start(args);
     }
 

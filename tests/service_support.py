@@ -1,0 +1,165 @@
+"""Fixtures of the service tests: packed service launchers whose services and processes are
+gone after each test, queries of Wine's service control manager, and the service logs."""
+
+import itertools
+import os
+import re
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from harness import winpath
+
+_numbers = itertools.count()
+
+ENVIRONMENT_KEY = r"HKCU\Environment"
+
+
+def launcher_pids(test_dir: Path) -> list:
+    """Linux ids of the Wine processes whose command line names a file of the test folder."""
+    marks = (str(test_dir), winpath(test_dir))
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+        except OSError:
+            continue
+        if any(mark in cmdline for mark in marks):
+            found.append(int(entry.name))
+    return found
+
+
+def prefix_processes(wine_session, image: str) -> list:
+    """Linux ids of the processes of the session's prefix whose command line names `image`."""
+    prefix = str(wine_session.drive_c.parent).encode()
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+            environ = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if image.encode() in cmdline and b"WINEPREFIX=" + prefix in environ:
+            found.append(int(entry.name))
+    return found
+
+
+class Services:
+    """Names, commands and cleanup of the services one test installs."""
+
+    def __init__(self, wine_session, run, test_dir):
+        self.wine_session = wine_session
+        self._run = run
+        self.test_dir = test_dir
+        self.names = []
+        self.environment = []
+
+    def name(self, stem="QlnTest") -> str:
+        name = f"{stem}{os.getpid()}x{next(_numbers)}"
+        self.names.append(name)
+        return name
+
+    def track(self, name: str) -> str:
+        self.names.append(name)
+        return name
+
+    def command(self, exe, tail, timeout=120):
+        """Runs the launcher with the command tail, verbatim after the quoted program path."""
+        return self._run(exe, cmdline=f'"{winpath(exe)}" {tail}', timeout=timeout)
+
+    def sc(self, *args):
+        done = self.wine_session.wine("sc.exe", *args, check=False, timeout=120)
+        return done.returncode, done.stdout.decode(errors="replace")
+
+    def query(self, name) -> dict:
+        """What `sc query` says: STATE as a number and the exit codes; {} when unknown."""
+        _, out = self.sc("query", name)
+        fields = {}
+        for key, value in re.findall(r"^\s*([A-Z0-9_]+)\s*:\s*(\S+)", out, re.M):
+            fields[key] = int(value, 0) if re.fullmatch(r"(0x)?[0-9a-fA-F]+", value) else value
+        return fields
+
+    def state(self, name):
+        return self.query(name).get("STATE")
+
+    def wait_for_state(self, name, state, timeout=90):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.state(name) == state:
+                return True
+            time.sleep(0.5)
+        return False
+
+    def set_environment(self, name, value):
+        """A user environment value that the services started from now on see."""
+        self.environment.append(name)
+        self.wine_session.wine("reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f",
+                               check=False)
+
+    def cleanup(self):
+        for name in self.names:
+            if self.state(name) not in (None, 1):
+                self.sc("stop", name)
+                for _ in range(120):
+                    if self.state(name) in (None, 1):
+                        break
+                    time.sleep(0.5)
+            self.sc("delete", name)
+        for name in self.environment:
+            self.wine_session.wine("reg", "delete", ENVIRONMENT_KEY, "/v", name, "/f",
+                                   check=False)
+        # Only what this test's services started: processes of its own folder.
+        for pid in launcher_pids(self.test_dir):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+
+
+def service_logs(wine_session) -> list:
+    """The texts of the diagnostic logs in the folders services write them to, oldest first."""
+    paths = []
+    for folder in [*wine_session.drive_c.glob("users/*/Temp"), wine_session.drive_c / "windows"
+                   / "temp", wine_session.drive_c]:
+        paths += folder.glob("qln_nlog*")
+
+    def number(path):
+        tail = path.name.rpartition("_")[2]
+        return int(tail) if tail.isdigit() else 0
+
+    return [p for p in sorted(paths, key=lambda p: (p.stat().st_mtime, number(p)))]
+
+
+@pytest.fixture(scope="session")
+def keep_services_up(wine_session, tools):
+    """One services.exe for the session's prefix, kept up by an idle process. A fresh prefix
+    can come out of wineboot with two of them, each with its own service database, and
+    clients then reach one or the other by turns; the later one goes."""
+    instances = sorted(prefix_processes(wine_session, "services.exe"),
+                       key=lambda pid: (Path("/proc") / str(pid)).stat().st_mtime)
+    for pid in instances[1:]:
+        os.kill(pid, signal.SIGKILL)
+    keeper = subprocess.Popen(["wine", str(tools["msgbox-probe"]), "sleep", "86400000"],
+                              env=wine_session.env(), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    time.sleep(1)
+    yield
+    keeper.kill()
+    keeper.wait()
+
+
+@pytest.fixture
+def services(wine_session, run, test_dir, keep_services_up):
+    keeper = Services(wine_session, run, test_dir)
+    before = set(service_logs(wine_session))
+    yield keeper
+    keeper.cleanup()
+    for path in set(service_logs(wine_session)) - before:
+        path.unlink(missing_ok=True)
