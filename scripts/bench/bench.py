@@ -157,7 +157,7 @@ def format_row(entry):
     text = (f"{entry['row']:<46} {a['median'] * scale:9.1f} {b['median'] * scale:9.1f} {unit:<3}"
             f" {ratio:>7}   min {a['min'] * scale:.1f} / {b['min'] * scale:.1f}"
             f"   ({a['what']} / {b['what']})")
-    for key in ("peak_mb", "processes"):
+    for key in ("peak_mb", "processes", "path_classes"):
         if key in entry:
             text += f"   {key}: {entry[key]}"
     return text
@@ -433,14 +433,70 @@ def bench_packer(bench):
               "cat > out", medians(b, "exit"), extra={"peak_mb": {"packer": round(max(s.peak_mb for s in a), 1)}})
 
 
+def empty_app():
+    """A main class that does nothing, so every class a run loads beyond the plain start is
+    the cost of the path to main."""
+    classes = OUT / "empty-app"
+    if not (OUT / "empty-app.jar").is_file():
+        source = classes / "src" / "app" / "Empty.java"
+        source.parent.mkdir(parents=True, exist_ok=True)
+        source.write_text("package app;\n\npublic final class Empty {\n"
+                          "    public static void main(String[] args) {\n    }\n}\n")
+        subprocess.run(["javac", "--release", "8", "-Xlint:-options", "-d", str(classes),
+                        str(source)], check=True)
+    jar = OUT / "empty-app.jar"
+    if not jar.is_file():
+        # In a jar like the runtime library, so both runs pay for reading jars.
+        subprocess.run(["jar", "cf", str(jar), "-C", str(classes), "app"], check=True)
+    return jar
+
+
+def loaded_classes(output):
+    """Class names of a -Xlog:class+load run, in load order."""
+    names = []
+    for line in output.decode(errors="replace").splitlines():
+        if "[class,load]" in line:
+            names.append(line.split("[class,load]", 1)[1].split()[0])
+    return names
+
+
+LAUNCHER_CLASS = "com.quillon.runtime.launcher.WinLauncher"
+
+
+def bench_classes(bench, home):
+    """Classes loaded on the way from the launcher class's main to the application's main,
+    against the same main class started directly; the launcher passes five parameters and
+    the program path ahead of the arguments."""
+    tag = f"JDK {home.name.split('-', 1)[-1].split('.')[0]}"
+    require(RUNTIME_JAR, "runtime.jar")
+    class_path = f"{winpath(RUNTIME_JAR)};{winpath(empty_app())}"
+    java = str(home / "bin" / "java.exe")
+    through = ["wine", java, "-Xlog:class+load", "-cp", class_path, LAUNCHER_CLASS,
+               "false", "app.Empty", "", "", "false", "app.exe"]
+    direct = ["wine", java, "-Xlog:class+load", "-cp", class_path, "app.Empty"]
+    a, b = bench.interleave(lambda: bench.run(through), lambda: bench.run(direct), 1)
+    if a[0].status != 0 or b[0].status != 0:
+        raise Skip(f"{tag}: java.exe ended with {a[0].status} / {b[0].status}")
+    names_a, names_b = loaded_classes(a[0].output), loaded_classes(b[0].output)
+    extra = sorted(set(names_a) - set(names_b))
+    bench.row(f"{tag} classes loaded: launcher class / direct", "via WinLauncher",
+              [len(names_a)], "main class alone", [len(names_b)], unit="cls",
+              extra={"path_classes": len(extra), "extra_classes": extra})
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--reps", type=int, default=int(os.environ.get("BENCH_REPS", "5")))
     parser.add_argument("--jdk", action="append", default=[], help="a runtime home (repeatable)")
+    parser.add_argument("--runtime-jar", help="the runtime library to start with (default: "
+                        "build/dist/runtime.jar), to compare a change of its start-up path")
     parser.add_argument("--only", action="append", default=[],
-                        help="run only rows whose group is named (start, cache, overhead, "
+                        help="run only rows whose group is named (classes, start, cache, overhead, "
                              "extract, integrity, unpack, packer)")
     options = parser.parse_args()
+    if options.runtime_jar:
+        global RUNTIME_JAR
+        RUNTIME_JAR = Path(options.runtime_jar).resolve()
     OUT.mkdir(parents=True, exist_ok=True)
     homes = runtimes(options.jdk)
     wanted = set(options.only)
@@ -455,6 +511,8 @@ def main():
     print(f"{'row':<46} {'A':>9} {'B':>9}     {'A/B':>7}   (medians of {options.reps} "
           f"interleaved runs; Wine boot {session.boot_seconds:.1f} s)", flush=True)
     groups = []
+    for home in homes:
+        groups.append(("classes", f"classes on {home.name}", lambda h=home: bench_classes(bench, h)))
     for home in homes:
         groups.append(("start", f"start on {home.name}", lambda h=home: bench_start(bench, h)))
     if homes:

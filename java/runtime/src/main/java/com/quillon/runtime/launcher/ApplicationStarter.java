@@ -1,6 +1,5 @@
 package com.quillon.runtime.launcher;
 
-import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
 import java.util.List;
@@ -20,16 +19,21 @@ final class ApplicationStarter {
     static void start(String[] args) throws Throwable {
         LaunchParameters parameters = LaunchParameters.parse(args);
         current = parameters;
-        StreamRedirection.apply(parameters);
-        SingleInstance.startWatching();
+        // Classes not needed for this start are not loaded: each costs start-up time.
+        if (given(parameters.getErrorLog()) || given(parameters.getOutputLog())) {
+            StreamRedirection.apply(parameters);
+        }
+        if (given(LauncherProperties.getProcessCommFile())) {
+            SingleInstance.startWatching();
+        }
         Method main = findMain(parameters.getMainClass());
         List<String> arguments = parameters.getArguments();
-        try {
-            main.invoke(null, (Object) arguments.toArray(new String[0]));
-        } catch (InvocationTargetException e) {
-            // The application's own exception is what escapes to the launcher and gets printed.
-            throw e.getCause();
-        }
+        // The application's own exception is what escapes to the launcher and gets printed.
+        MainCall.invoke(main, arguments.toArray(new String[0]));
+    }
+
+    private static boolean given(String value) {
+        return value != null && !value.isEmpty();
     }
 
     static Method findMain(String className) throws ClassNotFoundException, NoSuchMethodException {
