@@ -107,7 +107,7 @@ class Services:
         for name in self.names:
             if self.state(name) not in (None, 1):
                 self.sc("stop", name)
-                for _ in range(120):
+                for _ in range(20):
                     if self.state(name) in (None, 1):
                         break
                     time.sleep(0.5)
