@@ -79,6 +79,8 @@ public final class WinLauncher {
         for (String arg : args) {
             text.append("arg: ").append(arg).append('\n');
         }
+        String runtimeName = java.lang.management.ManagementFactory.getRuntimeMXBean().getName();
+        text.append("pid: ").append(runtimeName.split("@")[0]).append('\n');
         write(new File(dir, "started"), text.toString());
         StringBuilder input = new StringBuilder();
         int next;
@@ -140,6 +142,11 @@ def wait_for(condition, timeout=120):
     return False
 
 
+def started_arguments(files):
+    return [line[5:] for line in (files / "started").read_text().splitlines()
+            if line.startswith("arg: ")]
+
+
 def beats(files):
     path = files / "heartbeat"
     return path.read_text().count("beat") if path.is_file() else 0
@@ -187,7 +194,7 @@ def test_child_gets_quoted_name_start_parameters_and_exactly_the_stop_line(
     code, out = services.sc("start", name, "one", "two words")
     assert code == 0, out
     assert wait_for(lambda: (files / "started").is_file())
-    arguments = [line[5:] for line in (files / "started").read_text().splitlines()]
+    arguments = started_arguments(files)
     # Five launcher parameters, then the service name where the program path would be, the
     # configured argument and the start parameters.
     assert arguments[5:] == [name, winpath(files), "one", "two words"]
@@ -213,3 +220,15 @@ def test_application_that_ends_by_itself(java_service, services, test_dir, exit_
         # No stopped report: the manager is left with the last one it got, from a process
         # that no longer exists, which is how an unexpected end shows.
         assert state == 4
+
+
+def test_second_stop_request_changes_nothing(java_service, services, test_dir):
+    exe, name, files = java_service(arguments=[winpath(test_dir / "files"), "--slow"])
+    assert services.command(exe, "/install").exit_code == 0
+    assert services.command(exe, "/start").exit_code == 0
+    assert wait_for(lambda: beats(files) >= 2)
+    services.sc("stop", name)
+    services.sc("stop", name)
+    assert wait_for(lambda: services.state(name) == 1)
+    assert (files / "stopped").read_text() == "listener ran\n"
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=30), "a launcher is left"
