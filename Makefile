@@ -59,3 +59,8 @@ test: build unit-test java-test wine-test
 clean:
 	rm -rf build
 	$(MVN) clean
+
+# The sample service: install, start, status, stop and uninstall under Wine.
+.PHONY: demo-service
+demo-service: build jdk
+	bash scripts/demo-service.sh
