@@ -116,7 +116,7 @@ def service_jars(tmp_path_factory):
 def java_service(pack, java_home, service_jars, services, test_dir):
     """java_service(raw=False, name=None, **settings) -> (exe, name, files folder)."""
 
-    def pack_service(raw=False, name=None, **settings):
+    def pack_service(raw=False, name=None, exe_name="svc.exe", **settings):
         name = services.track(name) if name else services.name()
         files = test_dir / "files"
         files.mkdir(exist_ok=True)
@@ -128,7 +128,7 @@ def java_service(pack, java_home, service_jars, services, test_dir):
         jars = {"lib/app.jar": service_jars["raw" if raw else "app"]}
         if not raw:
             config["includedFiles"] = [{"name": "runtime.jar", "source": str(RUNTIME_JAR)}]
-        return pack(config, stub="service-launcher", name="svc.exe", files=jars), name, files
+        return pack(config, stub="service-launcher", name=exe_name, files=jars), name, files
 
     return pack_service
 
@@ -189,7 +189,8 @@ def test_service_runs_the_application_and_stops_it(java_service, services, test_
 def test_child_gets_quoted_name_start_parameters_and_exactly_the_stop_line(
         java_service, services, test_dir):
     stem = services.name("Qln Raw ")
-    exe, name, files = java_service(raw=True, name=stem)
+    # Both with a blank: the image path is quoted, and so is the name in the child's line.
+    exe, name, files = java_service(raw=True, name=stem, exe_name="my service.exe")
     assert services.command(exe, "/install").exit_code == 0
     code, out = services.sc("start", name, "one", "two words")
     assert code == 0, out
