@@ -94,3 +94,7 @@ fuzz-test: fuzz-build
 # BENCH_ARGS="--reps 9 --only start" narrows or lengthens the run.
 bench:
 	python3 scripts/bench/bench.py $(BENCH_ARGS)
+# The sample service: install, start, status, stop and uninstall under Wine.
+.PHONY: demo-service
+demo-service: build jdk
+	bash scripts/demo-service.sh

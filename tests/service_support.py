@@ -15,9 +15,6 @@ from harness import winpath
 
 _numbers = itertools.count()
 
-ENVIRONMENT_KEY = r"HKCU\Environment"
-
-
 def launcher_pids(test_dir: Path) -> list:
     """Linux ids of the Wine processes whose command line names a file of the test folder."""
     marks = (str(test_dir), winpath(test_dir))
@@ -59,7 +56,6 @@ class Services:
         self._run = run
         self.test_dir = test_dir
         self.names = []
-        self.environment = []
 
     def name(self, stem="QlnTest") -> str:
         name = f"{stem}{os.getpid()}x{next(_numbers)}"
@@ -97,44 +93,21 @@ class Services:
             time.sleep(0.5)
         return False
 
-    def set_environment(self, name, value):
-        """A user environment value that the services started from now on see."""
-        self.environment.append(name)
-        self.wine_session.wine("reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f",
-                               check=False)
-
     def cleanup(self):
         for name in self.names:
             if self.state(name) not in (None, 1):
                 self.sc("stop", name)
-                for _ in range(120):
+                for _ in range(20):
                     if self.state(name) in (None, 1):
                         break
                     time.sleep(0.5)
             self.sc("delete", name)
-        for name in self.environment:
-            self.wine_session.wine("reg", "delete", ENVIRONMENT_KEY, "/v", name, "/f",
-                                   check=False)
         # Only what this test's services started: processes of its own folder.
         for pid in launcher_pids(self.test_dir):
             try:
                 os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
-
-
-def service_logs(wine_session) -> list:
-    """The texts of the diagnostic logs in the folders services write them to, oldest first."""
-    paths = []
-    for folder in [*wine_session.drive_c.glob("users/*/Temp"), wine_session.drive_c / "windows"
-                   / "temp", wine_session.drive_c]:
-        paths += folder.glob("qln_nlog*")
-
-    def number(path):
-        tail = path.name.rpartition("_")[2]
-        return int(tail) if tail.isdigit() else 0
-
-    return [p for p in sorted(paths, key=lambda p: (p.stat().st_mtime, number(p)))]
 
 
 @pytest.fixture(scope="session")
@@ -158,8 +131,5 @@ def keep_services_up(wine_session, tools):
 @pytest.fixture
 def services(wine_session, run, test_dir, keep_services_up):
     keeper = Services(wine_session, run, test_dir)
-    before = set(service_logs(wine_session))
     yield keeper
     keeper.cleanup()
-    for path in set(service_logs(wine_session)) - before:
-        path.unlink(missing_ok=True)

@@ -1,0 +1,235 @@
+"""Services that run a real Java application on the real Java runtime under Wine's service
+control manager: start, status, the stop line on standard input, the stop listeners, and no
+process left afterwards."""
+
+import time
+
+import pytest
+
+from harness import winpath
+from harness.java_side import RUNTIME_JAR, compile_java
+from service_support import keep_services_up, launcher_pids, services  # noqa: F401
+
+SERVICE_APP = r'''
+package svc;
+
+import com.quillon.runtime.launcher.ServiceControl;
+import java.io.File;
+import java.io.FileOutputStream;
+import java.nio.charset.StandardCharsets;
+import java.util.Arrays;
+import java.util.List;
+
+public class Service {
+    static void write(File file, String text, boolean append) {
+        try (FileOutputStream out = new FileOutputStream(file, append)) {
+            out.write(text.getBytes(StandardCharsets.UTF_8));
+        } catch (Exception e) {
+            e.printStackTrace();
+        }
+    }
+
+    public static void main(String[] args) throws Exception {
+        final File dir = new File(args[0]);
+        List<String> words = Arrays.asList(args);
+        StringBuilder text = new StringBuilder("isService=" + ServiceControl.isService() + "\n");
+        for (String arg : args) {
+            text.append("arg: ").append(arg).append('\n');
+        }
+        write(new File(dir, "started"), text.toString(), false);
+        System.out.println("service output line");
+        System.err.println("service error line");
+        final boolean slow = words.contains("--slow");
+        ServiceControl.addStopListener(() -> {
+            if (slow) {
+                try {
+                    Thread.sleep(3000);
+                } catch (InterruptedException e) {
+                    Thread.currentThread().interrupt();
+                }
+            }
+            write(new File(dir, "stopped"), "listener ran\n", false);
+        });
+        int exit = words.indexOf("--exit");
+        if (exit >= 0) {
+            Thread.sleep(1000);
+            System.exit(Integer.parseInt(args[exit + 1]));
+        }
+        while (true) {
+            write(new File(dir, "heartbeat"), "beat\n", true);
+            Thread.sleep(200);
+        }
+    }
+}
+'''
+
+# Stands in for the runtime library's launcher class: records its parameters and exactly what
+# standard input delivers up to its end, then ends with 0.
+RAW_INPUT_LAUNCHER = r'''
+package com.quillon.runtime.launcher;
+
+import java.io.File;
+import java.io.FileOutputStream;
+import java.nio.charset.StandardCharsets;
+
+public final class WinLauncher {
+    public static void main(String[] args) throws Exception {
+        File dir = new File(args[6]);
+        StringBuilder text = new StringBuilder();
+        for (String arg : args) {
+            text.append("arg: ").append(arg).append('\n');
+        }
+        String runtimeName = java.lang.management.ManagementFactory.getRuntimeMXBean().getName();
+        text.append("pid: ").append(runtimeName.split("@")[0]).append('\n');
+        write(new File(dir, "started"), text.toString());
+        StringBuilder input = new StringBuilder();
+        int next;
+        while ((next = System.in.read()) >= 0) {
+            input.append(String.format("%02x", next));
+        }
+        write(new File(dir, "stdin"), input.toString());
+        System.exit(0);
+    }
+
+    static void write(File file, String text) throws Exception {
+        try (FileOutputStream out = new FileOutputStream(file)) {
+            out.write(text.getBytes(StandardCharsets.UTF_8));
+        }
+    }
+}
+'''
+
+
+@pytest.fixture(scope="module")
+def service_jars(tmp_path_factory):
+    if not RUNTIME_JAR.is_file():
+        pytest.skip(f"{RUNTIME_JAR} is not built (make build)")
+    work = tmp_path_factory.mktemp("service-build")
+    app = compile_java({"svc/Service.java": SERVICE_APP}, work / "app.jar", work / "a",
+                       classpath=[RUNTIME_JAR])
+    raw = compile_java({"com/quillon/runtime/launcher/WinLauncher.java": RAW_INPUT_LAUNCHER},
+                       work / "raw.jar", work / "r")
+    return {"app": app.read_bytes(), "raw": raw.read_bytes()}
+
+
+@pytest.fixture
+def java_service(pack, java_home, service_jars, services, test_dir):
+    """java_service(raw=False, name=None, **settings) -> (exe, name, files folder)."""
+
+    def pack_service(raw=False, name=None, exe_name="svc.exe", **settings):
+        name = services.track(name) if name else services.name()
+        files = test_dir / "files"
+        files.mkdir(exist_ok=True)
+        config = {"applicationName": name, "applicationType": "console",
+                  "mainClass": "svc.Service",
+                  "classPath": [{"type": "S", "required": True, "value": "lib"}],
+                  "searchSequence": [{"type": "A", "value": winpath(java_home)}],
+                  "arguments": [winpath(files)], **settings}
+        jars = {"lib/app.jar": service_jars["raw" if raw else "app"]}
+        if not raw:
+            config["includedFiles"] = [{"name": "runtime.jar", "source": str(RUNTIME_JAR)}]
+        return pack(config, stub="service-launcher", name=exe_name, files=jars), name, files
+
+    return pack_service
+
+
+def wait_for(condition, timeout=120):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.5)
+    return False
+
+
+def started_arguments(files):
+    return [line[5:] for line in (files / "started").read_text().splitlines()
+            if line.startswith("arg: ")]
+
+
+def beats(files):
+    path = files / "heartbeat"
+    return path.read_text().count("beat") if path.is_file() else 0
+
+
+@pytest.mark.parametrize("slow", [False, True], ids=["prompt-stop", "slow-stop"])
+def test_service_runs_the_application_and_stops_it(java_service, services, test_dir, slow):
+    exe, name, files = java_service(arguments=[winpath(test_dir / "files")] + (["--slow"] if slow else []),
+                                    outputLog="out.log", errorLog="err.log")
+    assert services.command(exe, "/install").exit_code == 0
+    started = services.command(exe, "/start")
+    assert (started.stdout_text, started.exit_code) == (f"Starting service '{name}'.\n", 0)
+    assert wait_for(lambda: beats(files) >= 3), "the application never ran"
+    first = beats(files)
+    assert wait_for(lambda: beats(files) > first + 2), "the heartbeat stopped"
+    assert "isService=true\n" in (files / "started").read_text()
+
+    status = services.command(exe, "/status")
+    assert (status.stdout_text, status.exit_code) == ("Running.\n", 0)
+
+    stopped = services.command(exe, "/stop")
+    assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
+    assert stopped.exit_code == 0
+    assert (files / "stopped").read_text() == "listener ran\n"
+    status = services.command(exe, "/status")
+    assert (status.stdout_text, status.exit_code) == ("Not running.\n", 3)
+    # The output settings reach the Java side of the child.
+    assert "service output line" in (test_dir / "out.log").read_text(encoding="cp1252")
+    assert "service error line" in (test_dir / "err.log").read_text(encoding="cp1252")
+
+    after = beats(files)
+    time.sleep(1)
+    assert beats(files) == after, "the application outlived its service"
+    removed = services.command(exe, "/uninstall")
+    assert (removed.stdout_text, removed.exit_code) == (
+        f"Service is already stopped.\nUninstalled service '{name}'.\n", 0)
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=30), "a launcher is left"
+
+
+def test_child_gets_quoted_name_start_parameters_and_exactly_the_stop_line(
+        java_service, services, test_dir):
+    stem = services.name("Qln Raw ")
+    # Both with a blank: the image path is quoted, and so is the name in the child's line.
+    exe, name, files = java_service(raw=True, name=stem, exe_name="my service.exe")
+    assert services.command(exe, "/install").exit_code == 0
+    code, out = services.sc("start", name, "one", "two words")
+    assert code == 0, out
+    assert wait_for(lambda: (files / "started").is_file())
+    arguments = started_arguments(files)
+    # Five launcher parameters, then the service name where the program path would be, the
+    # configured argument and the start parameters.
+    assert arguments[5:] == [name, winpath(files), "one", "two words"]
+
+    stopped = services.command(exe, "/stop")
+    assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
+    assert (files / "stdin").read_text() == "300a"
+
+
+@pytest.mark.parametrize("exit_code", [0, 7])
+def test_application_that_ends_by_itself(java_service, services, test_dir, exit_code):
+    exe, name, files = java_service(arguments=[winpath(test_dir / "files"), "--exit",
+                                               str(exit_code)])
+    assert services.command(exe, "/install").exit_code == 0
+    assert services.command(exe, "/start").exit_code == 0
+    assert wait_for(lambda: (files / "started").is_file())
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=60), "a launcher is left"
+    state = services.state(name)
+    if exit_code == 0:
+        assert state == 1
+        assert services.query(name)["WIN32_EXIT_CODE"] == 0
+    else:
+        # No stopped report: the manager is left with the last one it got, from a process
+        # that no longer exists, which is how an unexpected end shows.
+        assert state == 4
+
+
+def test_second_stop_request_changes_nothing(java_service, services, test_dir):
+    exe, name, files = java_service(arguments=[winpath(test_dir / "files"), "--slow"])
+    assert services.command(exe, "/install").exit_code == 0
+    assert services.command(exe, "/start").exit_code == 0
+    assert wait_for(lambda: beats(files) >= 2)
+    services.sc("stop", name)
+    services.sc("stop", name)
+    assert wait_for(lambda: services.state(name) == 1)
+    assert (files / "stopped").read_text() == "listener ran\n"
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=30), "a launcher is left"
