@@ -45,6 +45,7 @@ public final class PackerConfig {
     public static final int KEY_MAX_VERSION = 127;
     public static final int KEY_SEARCH_SEQUENCE = 128;
     public static final int KEY_FLAVOR = 2001;
+    public static final int KEY_RUNTIME_ARCHIVE_SIZE = 151;
     public static final int KEY_FILE_COUNT = 2002;
     public static final int KEY_FILE_NAMES = 2003;
     public static final int KEY_INSTALLATION_DIRECTORY = 10003;
@@ -127,6 +128,26 @@ public final class PackerConfig {
     /** Resources for the stub: the splash image and the raw {@code "resources"} list. */
     public List<ResourceWriter.Resource> resources() {
         return resources;
+    }
+
+    /**
+     * Adds the runtime archive as the last included file and sets the keys that name the
+     * included files (2002, 2003) and the archive's uncompressed size (151).
+     */
+    void addBundledRuntime(Path archive, long uncompressedSize) throws PackerException {
+        for (PayloadContent.IncludedFile f : content.includedFiles) {
+            if (f.name.equalsIgnoreCase(RuntimeArchive.NAME)) {
+                throw fail("includedFiles: \"" + f.name + "\" is the name bundledRuntime writes");
+            }
+        }
+        content.includedFiles.add(new PayloadContent.IncludedFile(RuntimeArchive.NAME, archive));
+        List<String> names = new ArrayList<>();
+        for (PayloadContent.IncludedFile f : content.includedFiles) {
+            names.add(f.name);
+        }
+        content.narrow.put(KEY_FILE_COUNT, Integer.toString(names.size()));
+        content.narrow.put(KEY_FILE_NAMES, String.join(";", names));
+        content.narrow.put(KEY_RUNTIME_ARCHIVE_SIZE, Long.toString(uncompressedSize));
     }
 
     /** Signing, icon, version information, manifest, subsystem and bundled runtime. */
