@@ -58,16 +58,18 @@ public final class PackerConfig {
     private static final int VALUE_LIMIT = 5999;
     private static final int ARGUMENTS_LIMIT = 1999;
 
-    private static final List<String> SETTINGS = Collections.unmodifiableList(concat(ProductSettings.NAMES,
+    private static final List<String> SETTINGS = Collections.unmodifiableList(concat(NamedSettings.NAMES,
+            ProductSettings.NAMES,
             "applicationName", "applicationType", "flavor", "mainClass", "classPath", "jvmOptions", "arguments",
             "errorLog", "outputLog", "appendToLogs", "jvmOptionsFromCommandLine", "installationDirectory",
             "minJavaVersion", "maxJavaVersion", "searchSequence", "messages", "localizedTexts",
             "includedFiles", "unextractedData", "integrityCheck", "keys", "wideKeys", "languages",
             "splashScreen", "resources"));
 
-    private static List<String> concat(List<String> more, String... names) {
+    private static List<String> concat(List<String> named, List<String> product, String... names) {
         List<String> all = new ArrayList<>(Arrays.asList(names));
-        all.addAll(more);
+        all.addAll(named);
+        all.addAll(product);
         return all;
     }
 
@@ -224,6 +226,7 @@ public final class PackerConfig {
         narrow.putAll(resourceSettings.keys());
         resources = resourceSettings.resources();
         product = ProductSettings.read(settings, baseDir, source);
+        NamedSettings.apply(settings, narrow, wide, product);
 
         applyKeyMap(settings.get("keys"), "keys", narrow, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);
         applyKeyMap(settings.get("wideKeys"), "wideKeys", wide, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);

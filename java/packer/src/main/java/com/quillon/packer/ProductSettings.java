@@ -45,6 +45,9 @@ final class ProductSettings {
         if (runtime != null) {
             p.bundledRuntime = p.directory(p.requiredString(runtime, "bundledRuntime"), "bundledRuntime");
             RuntimeArchive.check(p.bundledRuntime, p.source + ": bundledRuntime");
+            if (settings.get("runtimeArchiveSize") != null) {
+                throw p.fail("bundledRuntime sets the archive size itself; drop \"runtimeArchiveSize\"");
+            }
             if (settings.get("keys") instanceof Map) {
                 for (String key : new String[] {"151", "2002", "2003"}) {
                     if (((Map<?, ?>) settings.get("keys")).containsKey(key)) {
