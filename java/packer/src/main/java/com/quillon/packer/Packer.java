@@ -49,6 +49,8 @@ public final class Packer {
                 }
             }
         }
-        return c.warnings();
+        List<String> warnings = new ArrayList<>(c.warnings());
+        warnings.addAll(ClassPathCheck.warnings(c.content()));
+        return warnings;
     }
 }

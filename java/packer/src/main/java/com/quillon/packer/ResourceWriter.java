@@ -230,6 +230,51 @@ public final class ResourceWriter {
         return list;
     }
 
+    /** Names of the standard resource types that launchers carry. */
+    static String typeName(PeResources.Id type) {
+        if (type.isName()) {
+            return "\"" + type.name() + "\"";
+        }
+        switch (type.number()) {
+            case PeResources.RT_BITMAP:
+                return "RT_BITMAP (2)";
+            case PeResources.RT_ICON:
+                return "RT_ICON (3)";
+            case 5:
+                return "RT_DIALOG (5)";
+            case 6:
+                return "RT_STRING (6)";
+            case PeResources.RT_RCDATA:
+                return "RT_RCDATA (10)";
+            case PeResources.RT_GROUP_ICON:
+                return "RT_GROUP_ICON (14)";
+            case VersionInfo.RT_VERSION:
+                return "RT_VERSION (16)";
+            case Manifests.RT_MANIFEST:
+                return "RT_MANIFEST (24)";
+            default:
+                return "type " + type.number();
+        }
+    }
+
+    /** One line per type with the names under it, for {@code inspect}. */
+    public static String describeTypes(PeResources resources) {
+        Map<PeResources.Id, List<String>> byType = new LinkedHashMap<>();
+        for (PeResources.Entry e : resources.entries()) {
+            List<String> names = byType.computeIfAbsent(e.type, t -> new ArrayList<>());
+            String name = e.name.toString();
+            if (!names.contains(name)) {
+                names.add(name);
+            }
+        }
+        StringBuilder sb = new StringBuilder("resource types (").append(byType.size()).append("):");
+        for (Map.Entry<PeResources.Id, List<String>> t : byType.entrySet()) {
+            sb.append(System.lineSeparator()).append("  ").append(typeName(t.getKey())).append(": ")
+                    .append(String.join(", ", t.getValue()));
+        }
+        return sb.toString();
+    }
+
     /** The same as lines of text, for {@code inspect}. */
     public static String describeText(PeResources resources) {
         StringBuilder sb = new StringBuilder("resources (").append(resources.entries().size()).append("):");
