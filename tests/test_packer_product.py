@@ -3,6 +3,7 @@ manifest and subsystem, read back with pefile and by Windows (Wine) itself, and 
 the same inputs giving the same bytes."""
 
 import json
+import shutil
 import struct
 import subprocess
 import zlib
@@ -201,3 +202,29 @@ def test_same_inputs_give_the_same_bytes(pack, test_dir):
 def test_subsystem_follows_the_application_type(settings, subsystem, pack):
     exe = pack(settings)
     assert pefile.PE(str(exe), fast_load=True).OPTIONAL_HEADER.Subsystem == subsystem
+
+
+STUB_MANIFEST = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+                 '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>\n')
+
+
+def test_a_stub_linked_with_its_own_manifest_keeps_one_and_still_runs(run, test_dir):
+    """A stub whose linker put a US English manifest into .rsrc (not the last section): the
+    packed file has exactly the packer's manifest, and Windows still loads it."""
+    gcc, windres = "x86_64-w64-mingw32-gcc", "x86_64-w64-mingw32-windres"
+    if not (PACKER_JAR.is_file() and shutil.which(gcc) and shutil.which(windres)):
+        pytest.skip("needs the packer and the mingw tools")
+    (test_dir / "stub.c").write_text('#include <stdio.h>\nint main(void) { puts("stub ran"); return 7; }\n')
+    (test_dir / "stub.manifest").write_text(STUB_MANIFEST)
+    (test_dir / "stub.rc").write_text('LANGUAGE 9, 1\n1 24 "stub.manifest"\n')
+    subprocess.run([windres, "stub.rc", "-O", "coff", "-o", "stub.res.o"], cwd=test_dir, check=True)
+    subprocess.run([gcc, "-s", "-o", "stub.exe", "stub.c", "stub.res.o"], cwd=test_dir, check=True)
+    assert [lang.id for lang in resources_languages(test_dir / "stub.exe", RT_MANIFEST)] == [0x409]
+
+    exe = pack_with_stub(test_dir / "stub.exe", {"executionLevel": "highestAvailable"},
+                         test_dir / "packed.exe", test_dir)
+    assert [lang.id for lang in resources_languages(exe, RT_MANIFEST)] == [0]
+    [manifest] = resources(pefile.PE(str(exe)))[RT_MANIFEST][1]
+    assert b'level="highestAvailable"' in manifest
+    result = run(exe)
+    assert (result.exit_code, result.stdout_text) == (7, "stub ran\n")

@@ -107,14 +107,63 @@ public final class Main {
         }
         PayloadReader.Contents c = PayloadReader.read(Paths.get(file));
         PeResources resources = ResourceWriter.read(Paths.get(file));
+        int subsystem = PeHeaders.read(Paths.get(file)).subsystem;
+        Map<String, String> version = versionInfo(resources);
+        byte[] manifest = first(resources, Manifests.RT_MANIFEST, Manifests.APPLICATION_MANIFEST);
         if (json) {
             Map<String, Object> root = toJson(c);
             root.put("resources", ResourceWriter.describe(resources));
+            root.put("subsystem", subsystemName(subsystem));
+            root.put("versionInfo", version == null ? null : new LinkedHashMap<String, Object>(version));
+            root.put("manifest", manifest == null ? null : Manifests.attributes(manifest));
             out.println(Json.write(root));
         } else {
-            out.println(toText(c) + System.lineSeparator() + ResourceWriter.describeText(resources));
+            String nl = System.lineSeparator();
+            StringBuilder sb = new StringBuilder(toText(c)).append(nl);
+            sb.append("subsystem:        ").append(subsystemName(subsystem)).append(nl);
+            sb.append("version info:     ");
+            if (version == null) {
+                sb.append("none");
+            } else {
+                for (Map.Entry<String, String> e : version.entrySet()) {
+                    sb.append(nl).append("  ").append(e.getKey()).append(" = ").append(escape(e.getValue()));
+                }
+            }
+            sb.append(nl).append("manifest:         ").append(manifest == null ? "none" : Manifests.summary(manifest));
+            sb.append(nl).append(ResourceWriter.describeTypes(resources));
+            sb.append(nl).append(ResourceWriter.describeText(resources));
+            out.println(sb);
         }
         return EXIT_OK;
+    }
+
+    private static byte[] first(PeResources resources, int type, int id) {
+        for (PeResources.Entry e : resources.entries()) {
+            if (!e.type.isName() && e.type.number() == type && !e.name.isName() && e.name.number() == id) {
+                return e.data;
+            }
+        }
+        return null;
+    }
+
+    /** Version resource 1 as shown: the numeric versions and the strings; null for none. */
+    private static Map<String, String> versionInfo(PeResources resources) {
+        byte[] data = first(resources, VersionInfo.RT_VERSION, 1);
+        if (data == null) {
+            return null;
+        }
+        Map<String, String> parsed = VersionInfo.parse(data);
+        if (parsed == null) {
+            Map<String, String> damaged = new LinkedHashMap<>();
+            damaged.put("damaged", "the version resource cannot be read");
+            return damaged;
+        }
+        return parsed;
+    }
+
+    static String subsystemName(int subsystem) {
+        return subsystem == PeHeaders.SUBSYSTEM_GUI ? "gui" : subsystem == PeHeaders.SUBSYSTEM_CONSOLE ? "console"
+                : Integer.toString(subsystem);
     }
 
     /** The object that {@code inspect --json} prints. */

@@ -60,6 +60,19 @@ final class Manifests {
         return xml.getBytes(StandardCharsets.UTF_8);
     }
 
+    /** The same attributes as an object for {@code inspect --json}. */
+    static java.util.Map<String, Object> attributes(byte[] manifest) {
+        java.util.Map<String, Object> o = new java.util.LinkedHashMap<>();
+        String xml = new String(manifest, StandardCharsets.UTF_8);
+        o.put("executionLevel", attribute(xml, "requestedExecutionLevel", "level"));
+        o.put("dpiAwareness", element(xml, "dpiAwareness"));
+        o.put("dpiAware", element(xml, "dpiAware"));
+        o.put("longPathAware", element(xml, "longPathAware"));
+        o.put("commonControls6", xml.contains("Microsoft.Windows.Common-Controls"));
+        o.put("size", manifest.length);
+        return o;
+    }
+
     /** A few attributes of a manifest for {@code inspect}: execution level, DPI and long paths. */
     static String summary(byte[] manifest) {
         String xml = new String(manifest, StandardCharsets.UTF_8);

@@ -1,5 +1,7 @@
 package com.quillon.packer;
 
+import java.io.IOException;
+import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
@@ -22,7 +24,33 @@ public final class Packer {
         ProductSettings product = c.product();
         List<ResourceWriter.Resource> resources = new ArrayList<>(product.resources);
         resources.addAll(c.resources());
-        ResourceWriter.pack(stub, resources, c.content(), out, product.signing, product.subsystem);
-        return c.warnings();
+        Path archive = null;
+        try {
+            if (product.bundledRuntime != null) {
+                Path dir = out.toAbsolutePath().getParent();
+                archive = dir != null && Files.isDirectory(dir) ? Files.createTempFile(dir, ".jre.", ".tmp")
+                        : Files.createTempFile(".jre.", ".tmp");
+                long size = RuntimeArchive.write(product.bundledRuntime, archive);
+                if (size > Integer.MAX_VALUE) {
+                    throw new PackerException("bundledRuntime: the archive unpacks to " + size
+                            + " bytes; the installer counts its progress in a 32-bit number");
+                }
+                c.addBundledRuntime(archive, size);
+            }
+            ResourceWriter.pack(stub, resources, c.content(), out, product.signing, product.subsystem);
+        } catch (IOException e) {
+            throw new PackerException("cannot write the runtime archive: " + e.getMessage(), e);
+        } finally {
+            if (archive != null) {
+                try {
+                    Files.deleteIfExists(archive);
+                } catch (IOException ignored) {
+                    // a stray temp file is the lesser problem
+                }
+            }
+        }
+        List<String> warnings = new ArrayList<>(c.warnings());
+        warnings.addAll(ClassPathCheck.warnings(c.content()));
+        return warnings;
     }
 }

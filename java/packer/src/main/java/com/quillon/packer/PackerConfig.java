@@ -45,6 +45,7 @@ public final class PackerConfig {
     public static final int KEY_MAX_VERSION = 127;
     public static final int KEY_SEARCH_SEQUENCE = 128;
     public static final int KEY_FLAVOR = 2001;
+    public static final int KEY_RUNTIME_ARCHIVE_SIZE = 151;
     public static final int KEY_FILE_COUNT = 2002;
     public static final int KEY_FILE_NAMES = 2003;
     public static final int KEY_INSTALLATION_DIRECTORY = 10003;
@@ -57,16 +58,18 @@ public final class PackerConfig {
     private static final int VALUE_LIMIT = 5999;
     private static final int ARGUMENTS_LIMIT = 1999;
 
-    private static final List<String> SETTINGS = Collections.unmodifiableList(concat(ProductSettings.NAMES,
+    private static final List<String> SETTINGS = Collections.unmodifiableList(concat(NamedSettings.NAMES,
+            ProductSettings.NAMES,
             "applicationName", "applicationType", "flavor", "mainClass", "classPath", "jvmOptions", "arguments",
             "errorLog", "outputLog", "appendToLogs", "jvmOptionsFromCommandLine", "installationDirectory",
             "minJavaVersion", "maxJavaVersion", "searchSequence", "messages", "localizedTexts",
             "includedFiles", "unextractedData", "integrityCheck", "keys", "wideKeys", "languages",
             "splashScreen", "resources"));
 
-    private static List<String> concat(List<String> more, String... names) {
+    private static List<String> concat(List<String> named, List<String> product, String... names) {
         List<String> all = new ArrayList<>(Arrays.asList(names));
-        all.addAll(more);
+        all.addAll(named);
+        all.addAll(product);
         return all;
     }
 
@@ -127,6 +130,26 @@ public final class PackerConfig {
     /** Resources for the stub: the splash image and the raw {@code "resources"} list. */
     public List<ResourceWriter.Resource> resources() {
         return resources;
+    }
+
+    /**
+     * Adds the runtime archive as the last included file and sets the keys that name the
+     * included files (2002, 2003) and the archive's uncompressed size (151).
+     */
+    void addBundledRuntime(Path archive, long uncompressedSize) throws PackerException {
+        for (PayloadContent.IncludedFile f : content.includedFiles) {
+            if (f.name.equalsIgnoreCase(RuntimeArchive.NAME)) {
+                throw fail("includedFiles: \"" + f.name + "\" is the name bundledRuntime writes");
+            }
+        }
+        content.includedFiles.add(new PayloadContent.IncludedFile(RuntimeArchive.NAME, archive));
+        List<String> names = new ArrayList<>();
+        for (PayloadContent.IncludedFile f : content.includedFiles) {
+            names.add(f.name);
+        }
+        content.narrow.put(KEY_FILE_COUNT, Integer.toString(names.size()));
+        content.narrow.put(KEY_FILE_NAMES, String.join(";", names));
+        content.narrow.put(KEY_RUNTIME_ARCHIVE_SIZE, Long.toString(uncompressedSize));
     }
 
     /** Signing, icon, version information, manifest, subsystem and bundled runtime. */
@@ -203,6 +226,7 @@ public final class PackerConfig {
         narrow.putAll(resourceSettings.keys());
         resources = resourceSettings.resources();
         product = ProductSettings.read(settings, baseDir, source);
+        NamedSettings.apply(settings, narrow, wide, product);
 
         applyKeyMap(settings.get("keys"), "keys", narrow, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);
         applyKeyMap(settings.get("wideKeys"), "wideKeys", wide, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);

@@ -33,6 +33,8 @@ final class PeHeaders {
     private static final long MAX_IMAGE_SIZE = 0x40000000L;
     /** DOS header, PE header, the largest optional header and section table the fields allow. */
     private static final int HEAD_READ = 4096;
+    /** Linkers put the PE header within the first few hundred bytes; this is generous. */
+    static final long MAX_PE_OFFSET = 0x100000;
 
     /** One entry of the section table. */
     static final class Section {
@@ -89,6 +91,9 @@ final class PeHeaders {
             throw notPe("no MZ signature");
         }
         long pe = b.getInt(0x3C) & 0xFFFFFFFFL;
+        if (pe > MAX_PE_OFFSET && pe + 24 <= fileLength) {
+            throw notPe("the PE header offset " + pe + " lies beyond the first megabyte, where no linker puts it");
+        }
         if (pe + 24 > fileLength || pe + 24 > head.length) {
             throw notPe("the PE header offset " + pe + " lies outside the file");
         }
@@ -211,9 +216,9 @@ final class PeHeaders {
                     if (need > head.length && need <= length) {
                         head = readHead(in, length, (int) need);
                     }
-                } else if (pe + 24 <= length && pe < Integer.MAX_VALUE - 0x200000) {
-                    // A PE header far into the file: read just enough around it.
-                    head = readHead(in, length, (int) Math.min(length, pe + 24 + 0x10000 + 40L * 0xFFFF));
+                } else if (pe + 24 <= length && pe <= MAX_PE_OFFSET) {
+                    // A PE header further into the file: read up to the largest table it can have.
+                    head = readHead(in, length, (int) Math.min(length, pe + 24 + 0x10000 + 40L * MAX_SECTIONS));
                 }
             }
             return new PeHeaders(head, length, file.toString());

@@ -14,7 +14,7 @@ import java.util.Map;
 final class ProductSettings {
 
     static final List<String> NAMES = Arrays.asList("signing", "icon", "versionInfo", "manifest", "executionLevel",
-            "subsystem");
+            "subsystem", "bundledRuntime");
 
     private final String source;
     private final Path baseDir;
@@ -23,6 +23,8 @@ final class ProductSettings {
     final List<ResourceWriter.Resource> resources = new ArrayList<>();
     /** The subsystem field to write, 0 to keep the stub's. */
     int subsystem;
+    /** A runtime directory to include as "jre.tar.gz"; null for none. */
+    Path bundledRuntime;
 
     private ProductSettings(String source, Path baseDir) {
         this.source = source;
@@ -39,6 +41,21 @@ final class ProductSettings {
         }
         p.manifest(settings.get("manifest"), settings.get("executionLevel"));
         p.subsystem(settings.get("subsystem"), settings.get("applicationType"));
+        Object runtime = settings.get("bundledRuntime");
+        if (runtime != null) {
+            p.bundledRuntime = p.directory(p.requiredString(runtime, "bundledRuntime"), "bundledRuntime");
+            RuntimeArchive.check(p.bundledRuntime, p.source + ": bundledRuntime");
+            if (settings.get("runtimeArchiveSize") != null) {
+                throw p.fail("bundledRuntime sets the archive size itself; drop \"runtimeArchiveSize\"");
+            }
+            if (settings.get("keys") instanceof Map) {
+                for (String key : new String[] {"151", "2002", "2003"}) {
+                    if (((Map<?, ?>) settings.get("keys")).containsKey(key)) {
+                        throw p.fail("bundledRuntime sets key " + key + " itself; drop it from \"keys\"");
+                    }
+                }
+            }
+        }
         return p;
     }
 

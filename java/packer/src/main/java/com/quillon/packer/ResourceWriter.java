@@ -95,16 +95,12 @@ public final class ResourceWriter {
             PayloadWriter.pack(stub, content, out, finisher);
             return;
         }
-        PeImage.read(stub).checkPackable();
-        byte[] rewritten;
-        try {
-            byte[] bytes = Files.readAllBytes(stub);
-            rewritten = resources.isEmpty() ? bytes : rewrite(bytes, resources);
-            if (subsystem != 0) {
-                setSubsystem(rewritten, subsystem);
-            }
-        } catch (IOException e) {
-            throw new PackerException("cannot read " + stub + ": " + e.getMessage(), e);
+        PeImage image = PeImage.read(stub);
+        image.checkPackable();
+        byte[] bytes = readPrefix(stub, image.payloadOffset());
+        byte[] rewritten = resources.isEmpty() ? bytes : rewrite(bytes, resources);
+        if (subsystem != 0) {
+            setSubsystem(rewritten, subsystem);
         }
         Path dir = out.toAbsolutePath().getParent();
         Path temp = null;
@@ -205,15 +201,45 @@ public final class ResourceWriter {
 
     /** The resources an executable carries; empty when it has none. */
     public static PeResources read(Path exe) throws PackerException {
-        byte[] image;
-        try {
-            image = Files.readAllBytes(exe);
+        PeHeaders h = PeHeaders.read(exe);
+        if (h.directoryCount <= RESOURCE_DIRECTORY) {
+            return new PeResources();
+        }
+        long rva = h.directoryEntry(RESOURCE_DIRECTORY)[0];
+        PeHeaders.Section s = rva == 0 ? null : h.sectionOf(rva);
+        if (rva == 0) {
+            return new PeResources();
+        }
+        if (s == null) {
+            throw new PackerException("the resource directory at RVA " + rva + " lies outside the sections");
+        }
+        if (s.rawSize > Integer.MAX_VALUE - 16) {
+            throw new PackerException(exe + ": the resource section is larger than 2 GB");
+        }
+        // Only the resource section is read: the payload behind it may be large.
+        byte[] section = new byte[(int) s.rawSize];
+        try (java.io.RandomAccessFile in = new java.io.RandomAccessFile(exe.toFile(), "r")) {
+            in.seek(s.rawPointer);
+            in.readFully(section);
         } catch (IOException e) {
             throw new PackerException("cannot read " + exe + ": " + e.getMessage(), e);
         }
-        Headers h = new Headers(image);
-        return h.resourceRva == 0 ? new PeResources() : PeResources.read(image, h.resourceRva,
-                h::offsetOf, h.sectionBytesFrom(h.resourceRva));
+        return PeResources.read(section, rva,
+                r -> r >= s.rva && r - s.rva < s.rawSize ? r - s.rva : -1, s.rawSize - (rva - s.rva));
+    }
+
+    /** The first {@code length} bytes of a file: the stub without an old payload behind it. */
+    static byte[] readPrefix(Path file, long length) throws PackerException {
+        if (length > Integer.MAX_VALUE - 16) {
+            throw new PackerException(file + ": the image without its payload is larger than 2 GB");
+        }
+        byte[] bytes = new byte[(int) length];
+        try (java.io.RandomAccessFile in = new java.io.RandomAccessFile(file.toFile(), "r")) {
+            in.readFully(bytes);
+        } catch (IOException e) {
+            throw new PackerException("cannot read " + file + ": " + e.getMessage(), e);
+        }
+        return bytes;
     }
 
     /** What {@code inspect --json} shows of the resources: type, id, language and size of each. */
@@ -228,6 +254,51 @@ public final class ResourceWriter {
             list.add(o);
         }
         return list;
+    }
+
+    /** Names of the standard resource types that launchers carry. */
+    static String typeName(PeResources.Id type) {
+        if (type.isName()) {
+            return "\"" + type.name() + "\"";
+        }
+        switch (type.number()) {
+            case PeResources.RT_BITMAP:
+                return "RT_BITMAP (2)";
+            case PeResources.RT_ICON:
+                return "RT_ICON (3)";
+            case 5:
+                return "RT_DIALOG (5)";
+            case 6:
+                return "RT_STRING (6)";
+            case PeResources.RT_RCDATA:
+                return "RT_RCDATA (10)";
+            case PeResources.RT_GROUP_ICON:
+                return "RT_GROUP_ICON (14)";
+            case VersionInfo.RT_VERSION:
+                return "RT_VERSION (16)";
+            case Manifests.RT_MANIFEST:
+                return "RT_MANIFEST (24)";
+            default:
+                return "type " + type.number();
+        }
+    }
+
+    /** One line per type with the names under it, for {@code inspect}. */
+    public static String describeTypes(PeResources resources) {
+        Map<PeResources.Id, List<String>> byType = new LinkedHashMap<>();
+        for (PeResources.Entry e : resources.entries()) {
+            List<String> names = byType.computeIfAbsent(e.type, t -> new ArrayList<>());
+            String name = e.name.toString();
+            if (!names.contains(name)) {
+                names.add(name);
+            }
+        }
+        StringBuilder sb = new StringBuilder("resource types (").append(byType.size()).append("):");
+        for (Map.Entry<PeResources.Id, List<String>> t : byType.entrySet()) {
+            sb.append(System.lineSeparator()).append("  ").append(typeName(t.getKey())).append(": ")
+                    .append(String.join(", ", t.getValue()));
+        }
+        return sb.toString();
     }
 
     /** The same as lines of text, for {@code inspect}. */

@@ -171,4 +171,71 @@ final class VersionInfo {
             return b.toByteArray();
         }
     }
+
+    /**
+     * What {@code inspect} shows of a VS_VERSIONINFO: the numeric versions and the strings of
+     * every string table. Null when the bytes do not hold one.
+     */
+    static Map<String, String> parse(byte[] data) {
+        try {
+            Map<String, String> out = new LinkedHashMap<>();
+            java.nio.ByteBuffer b = java.nio.ByteBuffer.wrap(data).order(java.nio.ByteOrder.LITTLE_ENDIAN);
+            int length = Math.min(b.getShort(0) & 0xFFFF, data.length);
+            int valueLength = b.getShort(2) & 0xFFFF;
+            int value = align4(6 + keyBytes(b, 6, length));
+            if (valueLength >= 52 && b.getInt(value) == 0xFEEF04BD) {
+                out.put("fixedFileVersion", version(b.getInt(value + 8), b.getInt(value + 12)));
+                out.put("fixedProductVersion", version(b.getInt(value + 16), b.getInt(value + 20)));
+            }
+            walkStrings(b, align4(value + valueLength), length, 0, out);
+            return out;
+        } catch (IndexOutOfBoundsException | IllegalArgumentException e) {
+            return null;
+        }
+    }
+
+    private static String version(int ms, int ls) {
+        return (ms >>> 16) + "." + (ms & 0xFFFF) + "." + (ls >>> 16) + "." + (ls & 0xFFFF);
+    }
+
+    /** Children from {@code at} to {@code end}; strings are the leaves two levels below StringFileInfo. */
+    private static void walkStrings(java.nio.ByteBuffer b, int at, int end, int depth, Map<String, String> out) {
+        while (at + 6 <= end && depth < 3) {
+            int length = b.getShort(at) & 0xFFFF;
+            if (length < 6 || at + length > end) {
+                return;
+            }
+            int keyLength = keyBytes(b, at + 6, at + length);
+            String key = new String(java.util.Arrays.copyOfRange(b.array(), at + 6, at + 6 + keyLength - 2),
+                    java.nio.charset.StandardCharsets.UTF_16LE);
+            int value = align4(at + 6 + keyLength);
+            if (depth == 2) {
+                int chars = b.getShort(at + 2) & 0xFFFF;
+                int bytes = Math.min(2 * chars, Math.max(0, at + length - value));
+                String text = new String(java.util.Arrays.copyOfRange(b.array(), value, value + bytes),
+                        java.nio.charset.StandardCharsets.UTF_16LE);
+                int nul = text.indexOf('\0');
+                out.put(key, nul >= 0 ? text.substring(0, nul) : text);
+            } else if (depth == 1 || key.equals("StringFileInfo")) {
+                walkStrings(b, value, at + length, depth + 1, out);
+            }
+            at = align4(at + length);
+        }
+    }
+
+    /** Bytes of the NUL-terminated UTF-16 key at {@code at}, the terminator included. */
+    private static int keyBytes(java.nio.ByteBuffer b, int at, int end) {
+        int i = at;
+        while (i + 1 < end && b.getShort(i) != 0) {
+            i += 2;
+        }
+        if (i + 1 >= end) {
+            throw new IllegalArgumentException("unterminated key");
+        }
+        return i + 2 - at;
+    }
+
+    private static int align4(int v) {
+        return (v + 3) & ~3;
+    }
 }

@@ -197,7 +197,10 @@ class BadInputTest {
         List<byte[]> seeds = new ArrayList<>();
         List<ResourceWriter.Resource> resources = Arrays.asList(
                 new ResourceWriter.Resource(ResourceWriter.Kind.BITMAP, PeResources.Id.of(10000), bmp()),
-                new ResourceWriter.Resource(ResourceWriter.Kind.RCDATA, PeResources.Id.of("NAMED"), new byte[40]));
+                new ResourceWriter.Resource(ResourceWriter.Kind.RCDATA, PeResources.Id.of("NAMED"), new byte[40]),
+                ResourceWriter.Resource.typed(VersionInfo.RT_VERSION, 1, VersionInfo.build(new long[] {1, 2, 3, 4},
+                        new long[] {1, 2, 0, 0}, java.util.Collections.singletonMap("ProductName", "Fuzz"))),
+                ResourceWriter.Resource.typed(Manifests.RT_MANIFEST, 1, Manifests.standard("asInvoker")));
         PayloadContent content = new PayloadContent();
         content.narrow.put(101, "Fuzz");
         content.wide.put(20012, "Cancel");
@@ -235,6 +238,13 @@ class BadInputTest {
 
     /** Everything the packer does with a stub or a launcher it did not write itself. */
     private static void probe(Path file, byte[] bytes) throws Exception {
+        ByteArrayOutputStream err = new ByteArrayOutputStream();
+        int code = Main.run(new String[] {"inspect", file.toString()}, new PrintStream(new ByteArrayOutputStream()),
+                new PrintStream(err));
+        String stderr = new String(err.toByteArray(), StandardCharsets.UTF_8);
+        if (code != Main.EXIT_OK && (code != Main.EXIT_FAILED || stderr.contains("internal error"))) {
+            throw new AssertionError("inspect: exit " + code + ": " + stderr);
+        }
         try {
             PayloadReader.read(file);
         } catch (PackerException refused) {

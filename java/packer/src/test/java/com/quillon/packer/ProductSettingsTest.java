@@ -144,4 +144,55 @@ class ProductSettingsTest {
         assertTrue(r.get(PeResources.Id.of(VersionInfo.RT_VERSION), PeResources.Id.of(1), 0).length > 100);
         assertTrue(r.get(PeResources.Id.of(Manifests.RT_MANIFEST), PeResources.Id.of(1), 0).length > 100);
     }
+
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', quoteCharacter = '`', value = {
+        "no runtime library        | {'mainClass': 'a.B', 'classPath': ['A1lib\\\\app.jar']}          | true",
+        "tarvo flavor              | {'mainClass': 'a.B', 'flavor': 't'}                           | true",
+        "runtime as included file  | {'mainClass': 'a.B', 'includedFiles': [{'name': 'runtime.jar', 'source': 'm.xml'}]} | false",
+        "runtime as archive entry  | {'mainClass': 'a.B', 'classPath': [{'type': 'A', 'value': 'lib\\\\qlnruntime.jar'}]} | false",
+        "a scanned directory       | {'mainClass': 'a.B', 'classPath': [{'type': 'S', 'value': 'lib'}]} | false",
+        "no main class             | {'classPath': ['A1app.jar']}                                  | false",
+    })
+    void warnsWhenTheClassPathCannotHoldTheRuntimeLibrary(String name, String json, boolean warns) throws Exception {
+        file(dir, "m.xml", new byte[] {1});
+        Path stub = Files.write(dir.resolve("stub.exe"), BadInputTest.stub());
+        java.util.List<String> warnings = Packer.pack(config(dir, json), stub, dir.resolve("out.exe"));
+        assertEquals(warns, warnings.stream().anyMatch(w -> w.contains("does not name the runtime library")),
+                warnings.toString());
+        if (warns) {
+            assertTrue(warnings.get(0).contains(json.contains("'t'") ? "com.tarvo.runtime.WinLauncher"
+                    : "com.quillon.runtime.launcher.WinLauncher"), warnings.get(0));
+            assertTrue(warnings.get(0).contains("add runtime.jar"), warnings.get(0));
+        }
+    }
+
+    @Test
+    void inspectShowsTypesVersionManifestSubsystemAndSignature() throws Exception {
+        Path stub = Files.write(dir.resolve("stub.exe"), BadInputTest.stub());
+        byte[] bytes = Files.readAllBytes(stub);
+        ByteBuffer b = ByteBuffer.wrap(bytes).order(ByteOrder.LITTLE_ENDIAN);
+        b.putInt(PeFixture.PE_OFFSET + 24 + 16, 0x1000).putShort(PeFixture.PE_OFFSET + 24 + 68, (short) 2);
+        Files.write(stub, bytes);
+        Path config = config(dir, "{'subsystem': 'console', 'executionLevel': 'highestAvailable',"
+                + " 'versionInfo': {'fileVersion': '3.1', 'productName': 'Demo'}}");
+        Path out = dir.resolve("out.exe");
+        Packer.pack(config, stub, out);
+        java.io.ByteArrayOutputStream text = new java.io.ByteArrayOutputStream();
+        java.io.PrintStream print = new java.io.PrintStream(text, true, "UTF-8");
+        assertEquals(Main.EXIT_OK, Main.run(new String[] {"inspect", out.toString()}, print, print));
+        String shown = text.toString("UTF-8");
+        for (String expected : new String[] {"subsystem:        console", "  fixedFileVersion = 3.1.0.0",
+                "  ProductName = Demo", "manifest:         executionLevel=highestAvailable", "signature:        none",
+                "  RT_VERSION (16): 1", "  RT_MANIFEST (24): 1"}) {
+            assertTrue(shown.contains(expected), "missing [" + expected + "] in\n" + shown);
+        }
+        text.reset();
+        assertEquals(Main.EXIT_OK, Main.run(new String[] {"inspect", "--json", out.toString()}, print, print));
+        java.util.Map<?, ?> root = (java.util.Map<?, ?>) Json.parse(text.toString("UTF-8"));
+        assertEquals("console", root.get("subsystem"));
+        assertEquals(Boolean.FALSE, root.get("signed"));
+        assertEquals("Demo", ((java.util.Map<?, ?>) root.get("versionInfo")).get("ProductName"));
+        assertEquals("highestAvailable", ((java.util.Map<?, ?>) root.get("manifest")).get("executionLevel"));
+    }
 }
