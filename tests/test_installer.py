@@ -5,8 +5,10 @@ decision, quiet mode and the hand-over registry values."""
 import io
 import os
 import shutil
+import struct
 import subprocess
 import tarfile
+import zlib
 
 import pytest
 
@@ -141,15 +143,21 @@ def test_a_truncated_installer_ends_with_detail_34(checked_exe, run, test_dir):
     assert any(e.startswith("check ReadFile failed 0 ") for e in log_errors(result))
 
 
-def test_a_covered_length_of_zero_with_expected_zero_passes(setup_exe, run, test_dir):
-    exe = setup_exe({"integrityCheck": True})
+@pytest.mark.parametrize("length", [0, 3, 12001])
+def test_short_covered_lengths(setup_exe, run, test_dir, length):
+    """The header may cover less than the payload: the CRC of just those bytes is checked,
+    in blocks of 12000 (the CRC of no bytes is 0)."""
+    exe = setup_exe({"integrityCheck": True, "keys": {"9999": "x" * 13000}})
     start = inspect(exe)["payloadOffset"]
     data = bytearray(exe.read_bytes())
-    data[start + 8:start + 20] = bytes(12)  # expected CRC 0, length 0
+    covered = bytes(data[start + 20:start + 20 + length])
+    crc = zlib.crc32(covered)
+    data[start + 8:start + 20] = struct.pack("<Iq", crc, length)
     exe.write_bytes(bytes(data))
     result = run(exe, args=["-q"], env=environment(test_dir))
-    assert "verifying integrity length 0" in result.log
-    assert "checksums: 0 0 0 0" in result.log
+    assert "verifying integrity length %d" % length in result.log
+    signed = crc - (1 << 32) if crc >= 1 << 31 else crc
+    assert "checksums: %d %d %d %d" % (crc, crc, signed, signed) in result.log
     assert not result.boxes
 
 
@@ -395,3 +403,45 @@ def test_x86_stub_aborts_in_quiet_mode_without_a_runtime(setup_exe, run, test_di
         pytest.skip("this Wine runs no 32-bit programs (no wine32)")
     assert result.exit_code == 83
     assert result.stdout_text == "No JRE found. Aborting.\n"
+
+
+# ---------------------------------------------------------------------------------------
+# pack200 and the class path
+
+def test_packed_jars_of_the_bundled_runtime_and_included_pack_files(setup_exe, run, test_dir,
+                                                                     stand_in_home):
+    home = test_dir / "runtime"
+    shutil.copytree(stand_in_home, home)
+    unpack200 = stand_in_home.parent / "unpack200-stand-in.exe"
+    shutil.copyfile(unpack200, home / "bin" / "unpack200.exe")
+    (home / "lib").mkdir(exist_ok=True)
+    (home / "lib" / "rt.jar.pack").write_bytes(b"rt classes")
+    archive = stand_in_archive(test_dir / "jre.tar.gz", home)
+    (test_dir / "app.jar.pack").write_bytes(b"app classes")
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)},
+                                       {"name": "app.jar.pack", "source": "app.jar.pack"}],
+                     "keys": {"153": "1"}})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 0, result.log
+    assert "JRE is packed" in result.log
+    assert "unpacking app.jar.pack" in result.log
+    temp = next((test_dir / "tmp").glob("*_dir*"))
+    assert (temp / "jre" / "lib" / "rt.jar").read_bytes() == b"rt classes"
+    assert not (temp / "jre" / "lib" / "rt.jar.pack").exists()
+    assert (temp / "app.jar").read_bytes() == b"app classes"
+    assert main_called(test_dir)
+
+
+def test_the_installation_runtime_library_stays_off_the_class_path(setup_exe, run, test_dir,
+                                                                   stand_in_home):
+    installation = test_dir / "inst"
+    (installation / ".quillon").mkdir(parents=True)
+    (installation / ".quillon" / "qlnruntime.jar").write_bytes(b"PK")
+    exe = setup_exe({"flavor": "q", "installationDirectory": winpath(installation),
+                     "keys": {"128": "A" + winpath(stand_in_home)}})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 0, result.log
+    created = [c for c in read_record(test_dir / "jni-calls.jsonl")
+               if c["call"] == "JNI_CreateJavaVM"]
+    class_path = [o for o in created[0]["options"] if o.startswith("-Djava.class.path=")]
+    assert class_path and "qlnruntime.jar" not in class_path[0]

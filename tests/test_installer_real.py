@@ -277,3 +277,23 @@ def test_start_timeout_of_the_window_wait(real_setup, run, test_dir, java_home, 
         assert result.exit_code == 1
         assert "timeout" in result.log.splitlines()
         assert result.box.text.startswith(TEXTS["20014"])
+
+
+def test_narrow_text_setters_keep_what_the_code_page_shows(start, run, test_dir, java_home, pack,
+                                                           setup_jar):
+    marker = test_dir / "marks.txt"
+    files = [{"name": "setup.jar", "source": str(setup_jar)},
+             {"name": "runtime.jar", "source": str(RUNTIME_JAR)}]
+    exe = pack({"flavor": "t", "applicationType": "gui", "mainClass": "setup.Main",
+                "includedFiles": files, "keys": {"159": "1"},
+                "localizedTexts": {**TEXTS, "20007": "Caf\u00e9 \u4e2d ready"}},
+               stub="setup-launcher", name="setup.exe")
+    running = start(exe, args=["mark", winpath(marker), "sleep", "4000", "exit", "0"],
+                    env={**ENV, "TARVO_JAVA_HOME": winpath(java_home),
+                         "QLN_TEST_NARROW_SETTERS": "1"}, timeout=300)
+    code, report = probe(run, test_dir, "live", "120000")
+    assert code == 0
+    label = {c["id"]: c for c in report["controls"]}[1003]["text"]
+    # cp1252 has the e acute but nothing for a Chinese character.
+    assert label == "Caf\u00e9 ? ready"
+    assert running.wait().exit_code == 0
