@@ -445,3 +445,44 @@ def test_the_installation_runtime_library_stays_off_the_class_path(setup_exe, ru
                if c["call"] == "JNI_CreateJavaVM"]
     class_path = [o for o in created[0]["options"] if o.startswith("-Djava.class.path=")]
     assert class_path and "qlnruntime.jar" not in class_path[0]
+
+
+# ---------------------------------------------------------------------------------------
+# Modes
+
+def test_modes_without_the_progress_dialog(setup_exe, run, test_dir, stand_in_home):
+    from splash_support import HEIGHT, WIDTH, pattern_image
+    (test_dir / "splash.bmp").write_bytes(pattern_image(WIDTH, HEIGHT).bmp())
+    cases = [
+        ("key 155", {"keys": {"155": "1"}}, [], None),
+        ("splash", {"splashScreen": {"image": "splash.bmp"}}, [], "Showing splash screen."),
+        ("quiet", {}, ["-q"], "Quiet installer."),
+    ]
+    for what, config, args, line in cases:
+        (test_dir / "jni-calls.jsonl").unlink(missing_ok=True)
+        exe = setup_exe(config)
+        result = run(exe, args=args,
+                     env=environment(test_dir, TARVO_JAVA_HOME=winpath(stand_in_home)))
+        assert result.exit_code == 0, (what, result.log)
+        assert main_called(test_dir), what
+        # The watcher only runs beside the progress dialog.
+        assert "Java window visible" not in result.log, what
+        for other in ["Showing splash screen.", "Quiet installer."]:
+            assert (other in result.log) == (other == line), (what, other)
+
+
+def test_quiet_with_splash_shows_the_progress_dialog_but_no_extraction_box(
+        setup_exe, run, test_dir, stand_in_home):
+    (test_dir / "big.bin").write_bytes(os.urandom(20000))
+    exe = setup_exe({"includedFiles": [{"name": "big.bin", "source": "big.bin"}]})
+    exe.write_bytes(exe.read_bytes()[:-100])  # the included file ends early
+    result = run(exe, args=["-q", "-splash"],
+                 env=environment(test_dir, TARVO_JAVA_HOME=winpath(stand_in_home)))
+    assert "Quiet installer." not in result.log
+    assert "Starting work" in result.log
+    assert result.exit_code == 1
+    assert not result.boxes
+    # Without "-q" the same installer says so.
+    shown = run(exe, env=environment(test_dir, TARVO_JAVA_HOME=winpath(stand_in_home)))
+    assert shown.exit_code == 1
+    assert [(b.caption, b.text) for b in shown.boxes] == [("Setup Test", TEXTS["20016"])]
