@@ -7,7 +7,8 @@
 //
 // Options: rect=X,Y,W,H (repeatable: a position and size in dialog units, reported converted
 // with MapDialogRect as [x,y,width,height]), samples=N interval=MS (progress bar positions, N times), shot=FILE.bmp
-// (the window's pixels from the screen), cancel (presses Cancel at the end).
+// (the window's pixels from the screen), cancel (presses Cancel at the end), press=ID (presses
+// that button at the end).
 //
 // The report: {"caption","window":[l,t,r,b],"screen":[w,h],"client_origin":[x,y],
 // "controls":[{"id","class","style","visible","text","rect":[l,t,r,b]}],
@@ -156,6 +157,7 @@ int wmain(int argc, wchar_t** argv) {
     int samples = 0, interval = 0;
     const wchar_t* shot = nullptr;
     bool cancel = false;
+    int press = 0;
     for (int i = 5; i < argc; ++i) {
         std::wstring option = argv[i];
         if (option.rfind(L"rect=", 0) == 0) {
@@ -174,6 +176,8 @@ int wmain(int argc, wchar_t** argv) {
             shot = argv[i] + 5;
         } else if (option == L"cancel") {
             cancel = true;
+        } else if (option.rfind(L"press=", 0) == 0) {
+            press = _wtoi(option.c_str() + 6);
         }
     }
 
@@ -246,7 +250,9 @@ int wmain(int argc, wchar_t** argv) {
     fputs(out.c_str(), file);
     fclose(file);
     if (cancel)
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        press = IDCANCEL;
+    if (press)
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, press)));
     return 0;
 }
