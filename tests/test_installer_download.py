@@ -2,7 +2,6 @@
 the tests run: key 157, the retries and their failures, the pinned SHA-256 of key 162,
 the system-directory-only WinINet, and dialog 104."""
 
-import hashlib
 import http.server
 import json
 import shutil
@@ -103,9 +102,11 @@ def serve():
 
 @pytest.fixture
 def download_setup(pack):
-    def make(url, keys=None, name="setup.exe"):
+    def make(url, keys=None, name="setup.exe", sha256=None):
         config = installer_config(localizedTexts=TEXTS,
                                   searchSequence=[{"type": "A", "value": "Z:\\nowhere"}])
+        if sha256:
+            config["downloadSha256"] = sha256
         config["keys"] = {"150": url, **(keys or {})}
         return pack(config, stub="setup-launcher", name=name)
     return make
@@ -118,8 +119,10 @@ def errors(result):
 def test_key_157_downloads_and_runs_on_the_downloaded_runtime(download_setup, serve, run,
                                                               test_dir, archive_bytes):
     server = serve({"/jre.tar.gz": send(archive_bytes)})
-    pin = hashlib.sha256(archive_bytes).hexdigest().upper()
-    exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1", "162": pin})
+    # The packer computes the pin from a local copy of the archive.
+    (test_dir / "local-copy.tar.gz").write_bytes(archive_bytes)
+    exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1"},
+                         sha256={"file": "local-copy.tar.gz"})
     result = run(exe, args=["-q"], env=environment(test_dir), timeout=120)
     assert result.exit_code == 0, result.log
     assert result.stdout_text == "No JRE found. Trying to download.\n"
