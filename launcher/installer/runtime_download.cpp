@@ -24,7 +24,8 @@
 namespace {
 
 using HINTERNET = void*;
-using InternetOpenUrlWFunction = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, DWORD, DWORD, DWORD_PTR);
+using InternetOpenUrlWFunction =
+    HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, DWORD, DWORD, DWORD_PTR);
 using InternetOpenWFunction = HINTERNET(WINAPI*)(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD);
 using HttpQueryInfoWFunction = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
 using InternetAttemptConnectFunction = DWORD(WINAPI*)(DWORD);
@@ -116,7 +117,8 @@ public:
     bool start() {
         static HMODULE bcrypt = loadSystemLibrary("bcrypt.dll");
         if (!bcrypt || !lookUp(bcrypt, "BCryptOpenAlgorithmProvider", open_) ||
-            !lookUp(bcrypt, "BCryptCreateHash", create_) || !lookUp(bcrypt, "BCryptHashData", hash_) ||
+            !lookUp(bcrypt, "BCryptCreateHash", create_) ||
+            !lookUp(bcrypt, "BCryptHashData", hash_) ||
             !lookUp(bcrypt, "BCryptFinishHash", finish_) ||
             !lookUp(bcrypt, "BCryptDestroyHash", destroy_) ||
             !lookUp(bcrypt, "BCryptCloseAlgorithmProvider", close_))
@@ -327,7 +329,8 @@ bool downloadAttempt(HWND dialog, const std::wstring& url, const char* destinati
         wininet.closeHandle(handle);
         handle = wininet.openUrl(internet, url.c_str(), nullptr, 0, kUrlFlags, 0);
         if (!handle) {
-            logMessage("InternetOpenUrl 2 failed with error code %d", static_cast<int>(GetLastError()));
+            logMessage("InternetOpenUrl 2 failed with error code %d",
+                       static_cast<int>(GetLastError()));
             wininet.closeHandle(internet);
             return false;
         }
@@ -392,8 +395,9 @@ INT_PTR CALLBACK missingRuntimeDialogProc(HWND window, UINT message, WPARAM wPar
         setDialogItemText(window, IDCANCEL, getConfigMessage(key::kTextCancelButton));
         setDialogItemText(window, IDC_LOCATE, getConfigMessage(key::kTextPickJavaButton));
         setDialogItemText(window, IDC_DOWNLOAD, getConfigMessage(key::kTextDownloadButton));
-        std::wstring format = getConfigMessage(downloadLocationKnown ? key::kTextNoRuntimeWithDownload
-                                                                     : key::kTextNoRuntimeWithoutDownload);
+        std::wstring format = getConfigMessage(downloadLocationKnown
+                                                   ? key::kTextNoRuntimeWithDownload
+                                                   : key::kTextNoRuntimeWithoutDownload);
         if (!downloadLocationKnown)
             showItem(window, IDC_DOWNLOAD, false);
         std::wstring text = formatWide(format, launcherBitness());

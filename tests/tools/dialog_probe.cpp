@@ -7,8 +7,8 @@
 //
 // CLASS may be "CLASS|CAPTION" to want that caption too.
 // Options: rect=X,Y,W,H (repeatable: a position and size in dialog units, reported converted
-// with MapDialogRect as [x,y,width,height]), samples=N interval=MS (progress bar positions, N times), shot=FILE.bmp
-// (the window's pixels from the screen), cancel (presses Cancel at the end), press=ID (presses
+// with MapDialogRect as [x,y,width,height]), samples=N interval=MS (progress bar positions,
+// N times), shot=FILE.bmp (the window's pixels from the screen), cancel (presses Cancel at the end), press=ID (presses
 // that button at the end), filename=PATH (fills the file name field of an open-file dialog).
 //
 // The report: {"caption","window":[l,t,r,b],"screen":[w,h],"client_origin":[x,y],
@@ -152,7 +152,8 @@ int wmain(int argc, wchar_t** argv) {
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"MyDialogClass";
         RegisterClassW(&windowClass);
-        dialog = CreateDialogParamW(module, MAKEINTRESOURCEW(_wtoi(argv[3])), nullptr, quietProc, 0);
+        dialog = CreateDialogParamW(module, MAKEINTRESOURCEW(_wtoi(argv[3])), nullptr, quietProc,
+                                    0);
         if (!dialog)
             return 2;
         ShowWindow(dialog, SW_SHOW);
@@ -224,7 +225,8 @@ int wmain(int argc, wchar_t** argv) {
         if (!first)
             out += ",";
         first = false;
-        snprintf(number, sizeof number, "{\"id\":%d,\"style\":%lu,\"visible\":%s,", GetDlgCtrlID(child),
+        snprintf(number, sizeof number, "{\"id\":%d,\"style\":%lu,\"visible\":%s,",
+                 GetDlgCtrlID(child),
                  static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
                  IsWindowVisible(child) ? "true" : "false");
         out += number;
