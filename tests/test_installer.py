@@ -5,8 +5,10 @@ decision, quiet mode and the hand-over registry values."""
 import io
 import os
 import shutil
+import struct
 import subprocess
 import tarfile
+import zlib
 
 import pytest
 
@@ -141,15 +143,21 @@ def test_a_truncated_installer_ends_with_detail_34(checked_exe, run, test_dir):
     assert any(e.startswith("check ReadFile failed 0 ") for e in log_errors(result))
 
 
-def test_a_covered_length_of_zero_with_expected_zero_passes(setup_exe, run, test_dir):
-    exe = setup_exe({"integrityCheck": True})
+@pytest.mark.parametrize("length", [0, 3, 12001])
+def test_short_covered_lengths(setup_exe, run, test_dir, length):
+    """The header may cover less than the payload: the CRC of just those bytes is checked,
+    in blocks of 12000 (the CRC of no bytes is 0)."""
+    exe = setup_exe({"integrityCheck": True, "keys": {"9999": "x" * 13000}})
     start = inspect(exe)["payloadOffset"]
     data = bytearray(exe.read_bytes())
-    data[start + 8:start + 20] = bytes(12)  # expected CRC 0, length 0
+    covered = bytes(data[start + 20:start + 20 + length])
+    crc = zlib.crc32(covered)
+    data[start + 8:start + 20] = struct.pack("<Iq", crc, length)
     exe.write_bytes(bytes(data))
     result = run(exe, args=["-q"], env=environment(test_dir))
-    assert "verifying integrity length 0" in result.log
-    assert "checksums: 0 0 0 0" in result.log
+    assert "verifying integrity length %d" % length in result.log
+    signed = crc - (1 << 32) if crc >= 1 << 31 else crc
+    assert "checksums: %d %d %d %d" % (crc, crc, signed, signed) in result.log
     assert not result.boxes
 
 
@@ -395,3 +403,86 @@ def test_x86_stub_aborts_in_quiet_mode_without_a_runtime(setup_exe, run, test_di
         pytest.skip("this Wine runs no 32-bit programs (no wine32)")
     assert result.exit_code == 83
     assert result.stdout_text == "No JRE found. Aborting.\n"
+
+
+# ---------------------------------------------------------------------------------------
+# pack200 and the class path
+
+def test_packed_jars_of_the_bundled_runtime_and_included_pack_files(setup_exe, run, test_dir,
+                                                                     stand_in_home):
+    home = test_dir / "runtime"
+    shutil.copytree(stand_in_home, home)
+    unpack200 = stand_in_home.parent / "unpack200-stand-in.exe"
+    shutil.copyfile(unpack200, home / "bin" / "unpack200.exe")
+    (home / "lib").mkdir(exist_ok=True)
+    (home / "lib" / "rt.jar.pack").write_bytes(b"rt classes")
+    archive = stand_in_archive(test_dir / "jre.tar.gz", home)
+    (test_dir / "app.jar.pack").write_bytes(b"app classes")
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)},
+                                       {"name": "app.jar.pack", "source": "app.jar.pack"}],
+                     "keys": {"153": "1"}})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 0, result.log
+    assert "JRE is packed" in result.log
+    assert "unpacking app.jar.pack" in result.log
+    temp = next((test_dir / "tmp").glob("*_dir*"))
+    assert (temp / "jre" / "lib" / "rt.jar").read_bytes() == b"rt classes"
+    assert not (temp / "jre" / "lib" / "rt.jar.pack").exists()
+    assert (temp / "app.jar").read_bytes() == b"app classes"
+    assert main_called(test_dir)
+
+
+def test_the_installation_runtime_library_stays_off_the_class_path(setup_exe, run, test_dir,
+                                                                   stand_in_home):
+    installation = test_dir / "inst"
+    (installation / ".quillon").mkdir(parents=True)
+    (installation / ".quillon" / "qlnruntime.jar").write_bytes(b"PK")
+    exe = setup_exe({"flavor": "q", "installationDirectory": winpath(installation),
+                     "keys": {"128": "A" + winpath(stand_in_home)}})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 0, result.log
+    created = [c for c in read_record(test_dir / "jni-calls.jsonl")
+               if c["call"] == "JNI_CreateJavaVM"]
+    class_path = [o for o in created[0]["options"] if o.startswith("-Djava.class.path=")]
+    assert class_path and "qlnruntime.jar" not in class_path[0]
+
+
+# ---------------------------------------------------------------------------------------
+# Modes
+
+def test_modes_without_the_progress_dialog(setup_exe, run, test_dir, stand_in_home):
+    from splash_support import HEIGHT, WIDTH, pattern_image
+    (test_dir / "splash.bmp").write_bytes(pattern_image(WIDTH, HEIGHT).bmp())
+    cases = [
+        ("key 155", {"keys": {"155": "1"}}, [], None),
+        ("splash", {"splashScreen": {"image": "splash.bmp"}}, [], "Showing splash screen."),
+        ("quiet", {}, ["-q"], "Quiet installer."),
+    ]
+    for what, config, args, line in cases:
+        (test_dir / "jni-calls.jsonl").unlink(missing_ok=True)
+        exe = setup_exe(config)
+        result = run(exe, args=args,
+                     env=environment(test_dir, TARVO_JAVA_HOME=winpath(stand_in_home)))
+        assert result.exit_code == 0, (what, result.log)
+        assert main_called(test_dir), what
+        # The watcher only runs beside the progress dialog.
+        assert "Java window visible" not in result.log, what
+        for other in ["Showing splash screen.", "Quiet installer."]:
+            assert (other in result.log) == (other == line), (what, other)
+
+
+def test_quiet_with_splash_shows_the_progress_dialog_but_no_extraction_box(
+        setup_exe, run, test_dir, stand_in_home):
+    (test_dir / "big.bin").write_bytes(os.urandom(20000))
+    exe = setup_exe({"includedFiles": [{"name": "big.bin", "source": "big.bin"}]})
+    exe.write_bytes(exe.read_bytes()[:-100])  # the included file ends early
+    result = run(exe, args=["-q", "-splash"],
+                 env=environment(test_dir, TARVO_JAVA_HOME=winpath(stand_in_home)))
+    assert "Quiet installer." not in result.log
+    assert "Starting work" in result.log
+    assert result.exit_code == 1
+    assert not result.boxes
+    # Without "-q" the same installer says so.
+    shown = run(exe, env=environment(test_dir, TARVO_JAVA_HOME=winpath(stand_in_home)))
+    assert shown.exit_code == 1
+    assert [(b.caption, b.text) for b in shown.boxes] == [("Setup Test", TEXTS["20016"])]

@@ -277,3 +277,61 @@ def test_start_timeout_of_the_window_wait(real_setup, run, test_dir, java_home, 
         assert result.exit_code == 1
         assert "timeout" in result.log.splitlines()
         assert result.box.text.startswith(TEXTS["20014"])
+
+
+def test_narrow_text_setters_keep_what_the_code_page_shows(start, run, test_dir, java_home, pack,
+                                                           setup_jar):
+    marker = test_dir / "marks.txt"
+    files = [{"name": "setup.jar", "source": str(setup_jar)},
+             {"name": "runtime.jar", "source": str(RUNTIME_JAR)}]
+    exe = pack({"flavor": "t", "applicationType": "gui", "mainClass": "setup.Main",
+                "includedFiles": files, "keys": {"159": "1"},
+                "localizedTexts": {**TEXTS, "20007": "Caf\u00e9 \u4e2d ready"}},
+               stub="setup-launcher", name="setup.exe")
+    running = start(exe, args=["mark", winpath(marker), "sleep", "4000", "exit", "0"],
+                    env={**ENV, "TARVO_JAVA_HOME": winpath(java_home),
+                         "QLN_TEST_NARROW_SETTERS": "1"}, timeout=300)
+    code, report = probe(run, test_dir, "live", "120000")
+    assert code == 0
+    label = {c["id"]: c for c in report["controls"]}[1003]["text"]
+    # cp1252 has the e acute but nothing for a Chinese character.
+    assert label == "Caf\u00e9 ? ready"
+    assert running.wait().exit_code == 0
+
+
+def test_locate_a_java_exe_in_the_missing_runtime_dialog(pack, setup_jar, start, run, test_dir,
+                                                         java_home):
+    marker = test_dir / "marks.txt"
+    files = [{"name": "setup.jar", "source": str(setup_jar)},
+             {"name": "runtime.jar", "source": str(RUNTIME_JAR)}]
+    exe = pack({"flavor": "t", "applicationType": "gui", "mainClass": "setup.Main",
+                "includedFiles": files, "keys": {"159": "1"},
+                "searchSequence": [{"type": "A", "value": "Z:\\nowhere"}],
+                "localizedTexts": {**TEXTS, "20004": "Find java.exe"}},
+               stub="setup-launcher", name="setup.exe")
+    fake = test_dir / "fake" / "java.exe"
+    fake.parent.mkdir()
+    fake.write_bytes(b"not a program")
+    running = start(exe, args=["mark", winpath(marker), "exit", "4"], env=ENV, timeout=300)
+
+    # A file that is no runtime: the launcher says so and dialog 104 stays.
+    open_dialog = "#32770|Find java.exe"
+    tool = require_built("win64/test-tools/dialog-probe")
+    out = test_dir / "open.json"
+    assert run(tool, args=["live", "#32770|Setup Test", "60000", winpath(out), "press=1005"],
+               timeout=120).exit_code == 0
+    assert run(tool, args=["live", open_dialog, "60000", winpath(out), f"filename={winpath(fake)}",
+                           "press=1"], timeout=120).exit_code == 0
+    time.sleep(3)
+    assert not marker.exists()
+    # The real java.exe goes on with that runtime.
+    assert run(tool, args=["live", "#32770|Setup Test", "60000", winpath(out), "press=1005"],
+               timeout=120).exit_code == 0
+    java_exe = java_home / "bin" / "java.exe"
+    assert run(tool, args=["live", open_dialog, "60000", winpath(out),
+                           f"filename={winpath(java_exe)}", "press=1"], timeout=120).exit_code == 0
+    result = running.wait()
+    assert result.exit_code == 4, result.log
+    assert marks(marker)[0].lower() == ("java.home=" + winpath(java_home)).lower()
+    assert ("registered located JVM " + winpath(java_exe)).lower() in result.log.lower()
+    assert len(result.boxes) == 1  # what the launcher said about the fake java.exe

@@ -44,6 +44,7 @@ constexpr int32_t kGlobalSemaphore = 158;        // flag
 constexpr int32_t kNoStartTimeout = 159;         // flag
 constexpr int32_t kInstallationId = 160;         // text
 constexpr int32_t kPreferInstalledRuntime = 161; // flag
+constexpr int32_t kDownloadSha256 = 162;         // text: 64 hex digits, empty = not pinned
 
 // Error messages of the launcher core (message form; 1000 is the caption).
 constexpr int32_t kMessageCaption = 1000;

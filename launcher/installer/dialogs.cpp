@@ -47,7 +47,8 @@ const WideSetters& wideSetters() {
     static const WideSetters setters = [] {
         WideSetters found;
         HMODULE user32 = GetModuleHandleA("user32.dll");
-        if (user32) {
+        // A test build can act as a system without the wide setters.
+        if (user32 && !testSeam("QLN_TEST_NARROW_SETTERS")) {
             found.setDlgItemText = reinterpret_cast<SetDlgItemTextWFunction>(
                 reinterpret_cast<void*>(GetProcAddress(user32, "SetDlgItemTextW")));
             found.setWindowText = reinterpret_cast<SetWindowTextWFunction>(
@@ -80,7 +81,8 @@ void registerDialogClass() {
     windowClass.lpfnWndProc = DefDlgProcW;
     windowClass.cbWndExtra = DLGWINDOWEXTRA;
     windowClass.hInstance = installerState().instance;
-    windowClass.hIcon = LoadIconW(installerState().instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
+    windowClass.hIcon =
+        LoadIconW(installerState().instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
     windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     windowClass.lpszClassName = L"MyDialogClass";
@@ -139,7 +141,8 @@ void setInstallStarted(bool set, bool perProcess, bool general) {
                         &raw, nullptr) != ERROR_SUCCESS)
         return;
     UniqueRegistryKey handOver(raw);
-    std::string names[2] = {perProcess ? perProcessValueName() : "", general ? kInstallStarted : ""};
+    std::string names[2] = {perProcess ? perProcessValueName() : "",
+                            general ? kInstallStarted : ""};
     for (const std::string& name : names) {
         if (name.empty())
             continue;

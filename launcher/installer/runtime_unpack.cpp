@@ -44,7 +44,9 @@ public:
     FileSink(HWND progressDialog, int32_t totalSize)
         : dialog_(progressDialog), totalSize_(totalSize) {}
 
-    void makeDirectory(const std::string& path) override { CreateDirectoryA(path.c_str(), nullptr); }
+    void makeDirectory(const std::string& path) override {
+        CreateDirectoryA(path.c_str(), nullptr);
+    }
     void beginFile(int64_t streamPosition) override {
         showProgress(streamPosition);
         lastProgress_ = 0;
@@ -121,7 +123,8 @@ bool untarGzip(const std::string& archivePath, const std::string& targetDirector
         return false;
     }
     if (!SetCurrentDirectoryA(targetDirectory.c_str())) {
-        logError("Could not change to %s (%d)", targetDirectory.c_str(), static_cast<int>(GetLastError()));
+        logError("Could not change to %s (%d)", targetDirectory.c_str(),
+                 static_cast<int>(GetLastError()));
         gzclose(archive);
         return false;
     }
@@ -162,7 +165,8 @@ void unpackIncludedRuntime(HWND progressDialog) {
     if (getConfigInt(key::kPack200Jars) != 0) {
         logMessage("JRE is packed");
         if (progressDialog) {
-            HANDLE thread = CreateThread(nullptr, 0, unpackProgressThread, progressDialog, 0, nullptr);
+            HANDLE thread =
+                CreateThread(nullptr, 0, unpackProgressThread, progressDialog, 0, nullptr);
             if (thread) {
                 SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
                 CloseHandle(thread);

@@ -133,7 +133,8 @@ INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         setDialogItemText(window, IDCANCEL, getConfigMessage(key::kTextCancelButton));
         WorkerTask task = getConfigInt(key::kInstallerNoProgress) != 0 ? WorkerTask::DownloadOnly
                                                                        : WorkerTask::WholeSequence;
-        HANDLE thread = CreateThread(nullptr, 0, workerThread, new WorkerStart{window, task}, 0, nullptr);
+        HANDLE thread =
+            CreateThread(nullptr, 0, workerThread, new WorkerStart{window, task}, 0, nullptr);
         if (!thread)
             fatalMessage(key::kMessageInternalError, "33");
         CloseHandle(thread);
@@ -241,9 +242,10 @@ DWORD runInstallerWork(HWND progressDialog) {
 
     changeToTempDirectory();
     if (!restart) {
-        state.progressBase = !state.includedRuntime                       ? 100
-                             : getConfigInt(key::kPack200Jars) != 0 ? 300
-                                                                          : 200;
+        if (!state.includedRuntime)
+            state.progressBase = 100;
+        else
+            state.progressBase = getConfigInt(key::kPack200Jars) != 0 ? 300 : 200;
         if (state.includedRuntime)
             unpackIncludedRuntime(progressDialog);
         unpackIncludedPackFiles();
@@ -274,7 +276,8 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
         setLanguageRestart();
         state.quietMode = true;
     }
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                  ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
     setLogPolicy(LogPolicy::AlwaysDeleteUnlessKept);
@@ -322,7 +325,8 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
     if (state.quietMode && !splashRequested) {
         logMessage("Quiet installer.");
         runInstallerWork(nullptr);
-    } else if (getConfigInt(key::kSplashScreen) != 0 && getConfigInt(key::kRuntimeSplashLibrary) == 0) {
+    } else if (getConfigInt(key::kSplashScreen) != 0 &&
+               getConfigInt(key::kRuntimeSplashLibrary) == 0) {
         logMessage("Showing splash screen.");
         showSplashScreen(showCommand);
         registerDialogClass();

@@ -101,7 +101,8 @@ public:
         PaxRecords pending;
         bool havePending = false;
         while (readHeader(header)) {
-            std::optional<int32_t> size = parseTarSize(std::string_view(header + kSizeOffset, kSizeLength));
+            std::optional<int32_t> size =
+                parseTarSize(std::string_view(header + kSizeOffset, kSizeLength));
             if (!size)
                 return fail("size field out of range");
             char type = header[kTypeOffset];

@@ -108,7 +108,9 @@ std::string entry(const std::string& name, char type, const std::string& data,
     return header(name, type, octal(data.size(), 12), magic, prefix) + padded(data);
 }
 
-std::string file(const std::string& name, const std::string& data) { return entry(name, '0', data); }
+std::string file(const std::string& name, const std::string& data) {
+    return entry(name, '0', data);
+}
 std::string directory(const std::string& name) { return entry(name, '5', ""); }
 std::string ending() { return std::string(2 * kTarBlockSize, '\0'); }
 
@@ -230,8 +232,8 @@ TEST(TarExtract, SkipsLinksAndGlobalHeadersWithTheirData) {
 
 TEST(TarExtract, PaxPathNamesTheNextEntryOnly) {
     std::string longName = "jre/" + std::string(120, 'p') + "/Main.class";
-    std::string archive = entry("PaxHeaders/x", 'x', paxRecord("mtime", "1.5") + paxRecord("path", longName),
-                                Magic::Posix) +
+    std::string records = paxRecord("mtime", "1.5") + paxRecord("path", longName);
+    std::string archive = entry("PaxHeaders/x", 'x', records, Magic::Posix) +
                           entry(longName.substr(0, 100), '0', "pax", Magic::Posix) +
                           entry("next", '0', "n", Magic::Posix) + ending();
     Extraction e = extract(archive);
@@ -250,7 +252,8 @@ TEST(TarExtract, PaxSizeOverridesTheHeader) {
 }
 
 TEST(TarExtract, MalformedPaxRefuses) {
-    Extraction e = extract(entry("PaxHeaders/x", 'x', "99 path=x\n", Magic::Posix) + file("f", "1"));
+    Extraction e =
+        extract(entry("PaxHeaders/x", 'x', "99 path=x\n", Magic::Posix) + file("f", "1"));
     EXPECT_EQ(e.result.status, TarStatus::Failed);
     EXPECT_EQ(e.result.errors, (std::vector<std::string>{"malformed pax header"}));
     EXPECT_TRUE(e.sink.files.empty());
@@ -271,7 +274,8 @@ TEST(TarExtract, RefusesPathsOutsideTheTarget) {
     const char* names[] = {"../evil.dll", "/abs/evil.dll", "C:/evil.dll", "bin/../../evil.dll",
                            "x:stream"};
     for (const char* name : names) {
-        Extraction e = extract(file("first", "1") + file(name, "evil") + file("after", "2") + ending());
+        Extraction e =
+            extract(file("first", "1") + file(name, "evil") + file("after", "2") + ending());
         EXPECT_EQ(e.result.status, TarStatus::Failed) << name;
         ASSERT_EQ(e.result.errors.size(), 1u) << name;
         EXPECT_EQ(e.result.errors[0].rfind("unsafe path in archive: ", 0), 0u) << name;
@@ -296,14 +300,17 @@ TEST(TarExtract, EndingCases) {
         std::string archive;
         std::vector<std::string> errors;
     } cases[] = {
-        {"directories only", directory("jre/") + directory("jre/bin/") + ending(), {"no magic number"}},
+        {"directories only", directory("jre/") + directory("jre/bin/") + ending(),
+         {"no magic number"}},
         {"empty stream", "", {"unexpected eof"}},
         {"not a tar", std::string(1024, 'z'), {"no magic number"}},
-        {"cut in a file's data", file("a", "1") + header("b", '0', octal(2000, 12)) + std::string(700, 'd'),
+        {"cut in a file's data",
+         file("a", "1") + header("b", '0', octal(2000, 12)) + std::string(700, 'd'),
          {"sizes don't match: 700, 2000", "extract file failed"}},
         {"cut inside a long name", header("././@LongLink", 'L', octal(300, 12)) + "abc",
          {"gzread failed for long file name"}},
-        {"size beyond 2 GiB", header("big", '0', "20000000000\0"s) + ending(), {"size field out of range"}},
+        {"size beyond 2 GiB", header("big", '0', "20000000000\0"s) + ending(),
+         {"size field out of range"}},
     };
     for (const Case& c : cases) {
         Extraction e = extract(c.archive);

@@ -5,9 +5,11 @@
 //   dialog-probe template EXE ID OUT.json [options]
 //       creates dialog ID from EXE's resources itself ("MyDialogClass" registered first)
 //
+// CLASS may be "CLASS|CAPTION" to want that caption too.
 // Options: rect=X,Y,W,H (repeatable: a position and size in dialog units, reported converted
-// with MapDialogRect as [x,y,width,height]), samples=N interval=MS (progress bar positions, N times), shot=FILE.bmp
-// (the window's pixels from the screen), cancel (presses Cancel at the end).
+// with MapDialogRect as [x,y,width,height]), samples=N interval=MS (progress bar positions,
+// N times), shot=FILE.bmp (the window's pixels from the screen), cancel (presses Cancel at the end), press=ID (presses
+// that button at the end), filename=PATH (fills the file name field of an open-file dialog).
 //
 // The report: {"caption","window":[l,t,r,b],"screen":[w,h],"client_origin":[x,y],
 // "controls":[{"id","class","style","visible","text","rect":[l,t,r,b]}],
@@ -57,14 +59,18 @@ std::string rectJson(const RECT& r) {
 
 struct Search {
     std::wstring className;
+    std::wstring caption; // empty: any
     HWND found = nullptr;
 };
 
 BOOL CALLBACK findWindow(HWND window, LPARAM parameter) {
     Search* search = reinterpret_cast<Search*>(parameter);
     wchar_t name[256];
+    wchar_t caption[256] = L"";
+    GetWindowTextW(window, caption, 256);
     if (IsWindowVisible(window) && GetClassNameW(window, name, 256) &&
-        _wcsicmp(name, search->className.c_str()) == 0) {
+        _wcsicmp(name, search->className.c_str()) == 0 &&
+        (search->caption.empty() || search->caption == caption)) {
         search->found = window;
         return FALSE;
     }
@@ -118,7 +124,11 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring mode = argv[1];
     HWND dialog = nullptr;
     if (mode == L"live") {
-        Search search{argv[2]};
+        // CLASS or CLASS|CAPTION
+        std::wstring wanted = argv[2];
+        size_t bar = wanted.find(L'|');
+        Search search{wanted.substr(0, bar),
+                      bar == std::wstring::npos ? L"" : wanted.substr(bar + 1)};
         DWORD deadline = GetTickCount() + static_cast<DWORD>(_wtoi(argv[3]));
         while (!search.found && static_cast<LONG>(deadline - GetTickCount()) > 0) {
             EnumWindows(findWindow, reinterpret_cast<LPARAM>(&search));
@@ -142,7 +152,8 @@ int wmain(int argc, wchar_t** argv) {
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"MyDialogClass";
         RegisterClassW(&windowClass);
-        dialog = CreateDialogParamW(module, MAKEINTRESOURCEW(_wtoi(argv[3])), nullptr, quietProc, 0);
+        dialog = CreateDialogParamW(module, MAKEINTRESOURCEW(_wtoi(argv[3])), nullptr, quietProc,
+                                    0);
         if (!dialog)
             return 2;
         ShowWindow(dialog, SW_SHOW);
@@ -156,6 +167,8 @@ int wmain(int argc, wchar_t** argv) {
     int samples = 0, interval = 0;
     const wchar_t* shot = nullptr;
     bool cancel = false;
+    int press = 0;
+    const wchar_t* fileName = nullptr;
     for (int i = 5; i < argc; ++i) {
         std::wstring option = argv[i];
         if (option.rfind(L"rect=", 0) == 0) {
@@ -174,6 +187,10 @@ int wmain(int argc, wchar_t** argv) {
             shot = argv[i] + 5;
         } else if (option == L"cancel") {
             cancel = true;
+        } else if (option.rfind(L"filename=", 0) == 0) {
+            fileName = argv[i] + 9;
+        } else if (option.rfind(L"press=", 0) == 0) {
+            press = _wtoi(option.c_str() + 6);
         }
     }
 
@@ -208,7 +225,8 @@ int wmain(int argc, wchar_t** argv) {
         if (!first)
             out += ",";
         first = false;
-        snprintf(number, sizeof number, "{\"id\":%d,\"style\":%lu,\"visible\":%s,", GetDlgCtrlID(child),
+        snprintf(number, sizeof number, "{\"id\":%d,\"style\":%lu,\"visible\":%s,",
+                 GetDlgCtrlID(child),
                  static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
                  IsWindowVisible(child) ? "true" : "false");
         out += number;
@@ -245,8 +263,22 @@ int wmain(int argc, wchar_t** argv) {
         return 3;
     fputs(out.c_str(), file);
     fclose(file);
+    if (fileName) {
+        // The file name field of the open-file dialog: an edit, or a combo box with one.
+        for (int id : {0x480, 0x47C}) {
+            HWND field = GetDlgItem(dialog, id);
+            if (field) {
+                SetWindowTextW(field, fileName);
+                HWND inner = FindWindowExW(field, nullptr, L"Edit", nullptr);
+                if (inner)
+                    SetWindowTextW(inner, fileName);
+            }
+        }
+    }
     if (cancel)
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        press = IDCANCEL;
+    if (press)
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, press)));
     return 0;
 }
