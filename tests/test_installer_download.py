@@ -105,8 +105,10 @@ def download_setup(pack):
     def make(url, keys=None, name="setup.exe", sha256=None):
         config = installer_config(localizedTexts=TEXTS,
                                   searchSequence=[{"type": "A", "value": "Z:\\nowhere"}])
-        if sha256:
-            config["downloadSha256"] = sha256
+        if isinstance(sha256, dict):
+            config["runtimeDownloadPinFrom"] = sha256["file"]
+        elif sha256:
+            config["runtimeDownloadSha256"] = sha256
         config["keys"] = {"150": url, **(keys or {})}
         return pack(config, stub="setup-launcher", name=name)
     return make

@@ -43,7 +43,6 @@ public final class PackerConfig {
     public static final int KEY_JVM_OPTIONS_FROM_COMMAND_LINE = 125;
     public static final int KEY_MIN_VERSION = 126;
     public static final int KEY_MAX_VERSION = 127;
-    public static final int KEY_DOWNLOAD_SHA256 = 162;
     public static final int KEY_SEARCH_SEQUENCE = 128;
     public static final int KEY_FLAVOR = 2001;
     public static final int KEY_RUNTIME_ARCHIVE_SIZE = 151;
@@ -65,7 +64,7 @@ public final class PackerConfig {
             "errorLog", "outputLog", "appendToLogs", "jvmOptionsFromCommandLine", "installationDirectory",
             "minJavaVersion", "maxJavaVersion", "searchSequence", "messages", "localizedTexts",
             "includedFiles", "unextractedData", "integrityCheck", "keys", "wideKeys", "languages",
-            "splashScreen", "resources", "downloadSha256"));
+            "splashScreen", "resources"));
 
     private static List<String> concat(List<String> named, List<String> product, String... names) {
         List<String> all = new ArrayList<>(Arrays.asList(names));
@@ -216,7 +215,6 @@ public final class PackerConfig {
                 throw fail("unextractedData: " + content.unextractedData + " does not exist or is not a file");
             }
         }
-        putIfSet(narrow, KEY_DOWNLOAD_SHA256, downloadSha256(settings.get("downloadSha256")));
         Object check = settings.get("integrityCheck");
         if (check != null && !(check instanceof Boolean)) {
             throw fail("\"integrityCheck\" must be true or false");
@@ -690,44 +688,6 @@ public final class PackerConfig {
                 throw fail(where + ": unknown field \"" + name + "\"; expected " + String.join(", ", allowed));
             }
         }
-    }
-
-    /**
-     * The SHA-256 that pins the downloaded runtime: 64 hexadecimal digits, or {"file": path}
-     * for the hash of a local copy of the archive.
-     */
-    private String downloadSha256(Object value) throws PackerException {
-        if (value == null) {
-            return null;
-        }
-        if (value instanceof String) {
-            String hex = ((String) value).toLowerCase(java.util.Locale.ROOT);
-            if (!hex.matches("[0-9a-f]{64}")) {
-                throw fail("\"downloadSha256\" must be 64 hexadecimal digits or {\"file\": path}");
-            }
-            return hex;
-        }
-        if (value instanceof Map && ((Map<?, ?>) value).size() == 1
-                && ((Map<?, ?>) value).get("file") instanceof String) {
-            Path file = resolve((String) ((Map<?, ?>) value).get("file"));
-            try (java.io.InputStream in = Files.newInputStream(file)) {
-                java.security.MessageDigest digest = java.security.MessageDigest.getInstance("SHA-256");
-                byte[] buffer = new byte[65536];
-                for (int n; (n = in.read(buffer)) > 0;) {
-                    digest.update(buffer, 0, n);
-                }
-                StringBuilder hex = new StringBuilder();
-                for (byte b : digest.digest()) {
-                    hex.append(String.format("%02x", b & 0xff));
-                }
-                return hex.toString();
-            } catch (java.io.IOException e) {
-                throw fail("downloadSha256: cannot read " + file + ": " + e.getMessage());
-            } catch (java.security.NoSuchAlgorithmException e) {
-                throw fail("downloadSha256: this Java has no SHA-256");
-            }
-        }
-        throw fail("\"downloadSha256\" must be 64 hexadecimal digits or {\"file\": path}");
     }
 
     private Path resolve(String path) {

@@ -364,13 +364,15 @@ class PackerConfigTest {
     void downloadSha256FromTextOrFromALocalCopy() throws Exception {
         String hex = "ABCDEF0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789";
         assertEquals(hex.toLowerCase(java.util.Locale.ROOT),
-                content("{'downloadSha256': '" + hex + "'}").narrow.get(162));
+                content("{'runtimeDownloadSha256': '" + hex + "'}").narrow.get(162));
         file(dir, "jre.tar.gz", "abc".getBytes(java.nio.charset.StandardCharsets.US_ASCII));
         assertEquals("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
-                content("{'downloadSha256': {'file': 'jre.tar.gz'}}").narrow.get(162));
+                content("{'runtimeDownloadPinFrom': 'jre.tar.gz'}").narrow.get(162));
         assertFalse(content("{}").narrow.containsKey(162));
-        for (String bad : new String[] {"'abc'", "'" + hex + "0'", "{'file': 'missing.tar.gz'}", "5"}) {
-            assertThrows(PackerException.class, () -> content("{'downloadSha256': " + bad + "}"), bad);
+        for (String bad : new String[] {"{'runtimeDownloadSha256': 'abc'}",
+                "{'runtimeDownloadSha256': '" + hex + "0'}", "{'runtimeDownloadPinFrom': 'missing.tar.gz'}",
+                "{'runtimeDownloadSha256': 5}"}) {
+            assertThrows(PackerException.class, () -> content(bad), bad);
         }
     }
 }
