@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "../../tests/tools/jni_spec_slots.h"
+#include "../../tests/tools/jni_slot_numbers.h"
 #include "jvm/jni_interface.h"
 
 namespace {

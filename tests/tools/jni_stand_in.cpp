@@ -35,7 +35,7 @@
 #include <utility>
 #include <vector>
 
-#include "jni_spec_slots.h"
+#include "jni_slot_numbers.h"
 #include "jvm/jni_interface.h"
 
 // The opaque JNI object and method types, completed here.
@@ -293,7 +293,7 @@ jint JNICALL detachCurrentThread(JavaVM*) {
 
 bool vmCreated = false;
 
-// The tables are filled by the slot numbers of jni_spec_slots.h, never through the members
+// The tables are filled by the slot numbers of jni_slot_numbers.h, never through the members
 // of the launchers' own table types, so a member in the wrong slot there calls a trap here.
 template <class Function>
 void put(void** slots, size_t count, size_t slot, Function function) {

@@ -72,7 +72,7 @@ final class MainCall {
 
     /** Java 18 and later implement core reflection with method handles. */
     static boolean usesMethodHandleReflection() {
-        return usesMethodHandleReflection(System.getProperty("java.specification.version", ""));
+        return usesMethodHandleReflection(System.getProperty("java.version", ""));
     }
 
     static boolean usesMethodHandleReflection(String version) {

@@ -93,7 +93,7 @@ class MainCallTest {
     }
 
     @ParameterizedTest
-    @CsvSource({"1.8, false", "9, false", "17, false", "18, true", "21, true", "25, true", "'', false"})
+    @CsvSource({"1.8.0_392, false", "9.0.4, false", "17.0.9, false", "18, true", "21.0.8, true", "25, true", "25-ea, true", "'', false"})
     void reflectionIsAvoidedFromJava18On(String version, boolean direct) {
         assertEquals(direct, MainCall.usesMethodHandleReflection(version));
     }

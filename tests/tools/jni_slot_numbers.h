@@ -1,6 +1,6 @@
 #pragma once
 
-// The JNI function table and the invocation interface as the JNI specification numbers them,
+// The JNI function table and the invocation interface as the JNI documentation numbers them,
 // written out name by name for the stand-in jvm.dll. The launchers lay out their tables in
 // launcher/jvm/jni_interface.h; the stand-in fills its tables from this list instead, so a
 // slot that is wrong there shows up as a call the stand-in does not expect, and the host
