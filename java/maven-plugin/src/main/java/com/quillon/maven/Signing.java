@@ -9,6 +9,8 @@ import java.io.File;
  */
 public class Signing {
     File keystore;
+    /** PKCS12 or JKS; without it the packer goes by the keystore's file name. */
+    String keystoreType;
     String alias;
     String timestampUrl;
     String serverId;
