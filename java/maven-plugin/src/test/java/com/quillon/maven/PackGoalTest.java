@@ -184,7 +184,8 @@ class PackGoalTest {
                 "<icon>" + png + "</icon>"
                         + "<manifest><executionLevel>requireAdministrator</executionLevel></manifest>"
                         + "<bundledRuntime>" + inputs.resolve("runtime") + "</bundledRuntime>"
-                        + "<signing><keystore>" + keystore + "</keystore><keystoreType>PKCS12</keystoreType><alias>release</alias>"
+                        + "<signing><keystore>" + keystore + "</keystore><keystoreType>PKCS12</keystoreType>"
+                        + "<alias>release</alias>"
                         + "<serverId>demo-signing</serverId></signing>"
                         + "<settings><runtimeDownloadPinFrom>extra/notes.txt</runtimeDownloadPinFrom></settings>",
                 // The file's password variable (not set here) gives way to the POM's server password.
