@@ -9,9 +9,9 @@ import subprocess
 import pytest
 
 from harness import inspect, winpath
+from harness.java_side import RUNTIME_JAR
 from test_installer_real import marks, setup_jar  # noqa: F401 (fixture)
 from test_packer_signing import keystore, need, sign_with_osslsigncode  # noqa: F401 (fixture)
-from harness.java_side import RUNTIME_JAR
 
 TEXTS = {"20013": "Setup Test", "20016": "The installer is damaged."}
 ENV = {"TARVO_LOG": "yes"}
@@ -92,6 +92,20 @@ def test_a_flipped_covered_byte_of_a_signed_installer_still_fails(signed_setup, 
     assert result.exit_code == 1, result.log
     assert (result.box.caption, result.box.text) == ("Setup Test", "The installer is damaged.")
     assert "extracting files" not in result.log
+    assert not marker.exists()
+
+
+def test_a_damaged_record_header_of_a_signed_installer_refuses_before_the_check(
+        signed_setup, run, test_dir):
+    """The first covered byte belongs to the record's structure: the configuration cannot be
+    read, so the launcher stops with its internal error (no texts of the installer exist yet)
+    before the integrity check; it still ends with 1 and runs nothing."""
+    exe = signed_setup("osslsigncode")
+    flip_byte(exe, inspect(exe)["payloadOffset"] + 20)
+    marker = test_dir / "marks.txt"
+    result = run(exe, args=["-q", "mark", winpath(marker), "exit", "7"], env=ENV, timeout=300)
+    assert result.exit_code == 1
+    assert result.box.text.startswith("Internal Error: "), result.box.text
     assert not marker.exists()
 
 
