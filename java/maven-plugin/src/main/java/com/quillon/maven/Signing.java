@@ -9,7 +9,7 @@ import java.io.File;
  */
 public class Signing {
     File keystore;
-    /** PKCS12 or JKS; without it the packer goes by the keystore's file name. */
+    /** PKCS12 or JKS; without it the type is guessed from the keystore file. */
     String keystoreType;
     String alias;
     String timestampUrl;
