@@ -26,7 +26,7 @@ final class ConfigJson {
      */
     static final List<String> PATH_FIELDS = Arrays.asList(
             "unextractedData", "icon", "bundledRuntime", "includedFiles[].source", "resources[].source",
-            "splashScreen.image", "manifest.file", "signing.keystore");
+            "splashScreen.image", "manifest.file", "signing.keystore", "runtimeDownloadPinFrom");
 
     private ConfigJson() {
     }
@@ -149,11 +149,15 @@ final class ConfigJson {
             throw new MojoFailureException(file + ": the config must be a JSON object");
         }
         Map<String, Object> config = (Map<String, Object>) root;
-        Path dir = file.toAbsolutePath().getParent();
+        absolutizePaths(config, file.toAbsolutePath().getParent());
+        return config;
+    }
+
+    /** Makes the relative paths among {@link #PATH_FIELDS} of {@code config} absolute against {@code dir}. */
+    static void absolutizePaths(Map<String, Object> config, Path dir) {
         for (String field : PATH_FIELDS) {
             absolutize(config, field.split("\\."), 0, dir);
         }
-        return config;
     }
 
     @SuppressWarnings("unchecked")

@@ -7,7 +7,13 @@ public class Manifest {
     private String executionLevel;
     private File file;
 
+    /** The packer's top-level "executionLevel": it belongs to the packer's own manifest, not to "manifest". */
+    String executionLevel() {
+        return executionLevel;
+    }
+
+    /** "manifest": {"file": ...}, or null without a file of one's own. */
     Object toJson() {
-        return ConfigJson.object("executionLevel", executionLevel, "file", ConfigJson.path(file));
+        return file == null ? null : ConfigJson.object("file", ConfigJson.path(file));
     }
 }

@@ -190,6 +190,7 @@ public class PackMojo extends AbstractMojo {
         Map<String, Object> fromFile = configFile == null ? new LinkedHashMap<>()
                 : ConfigJson.read(configFile.toPath());
         Map<String, Object> config = ConfigJson.merge(fromFile, pomSettings());
+        dropFilePasswordVariable(config);
 
         boolean ownClassPath = config.get("classPath") != null;
         String main = mainClass(config);
@@ -302,17 +303,23 @@ public class PackMojo extends AbstractMojo {
         s.put("icon", ConfigJson.path(icon));
         s.put("versionInfo", versionInfo == null ? null : versionInfo.toJson());
         s.put("manifest", manifest == null ? null : manifest.toJson());
+        s.put("executionLevel", manifest == null ? null : manifest.executionLevel());
         s.put("subsystem", subsystem);
         s.put("bundledRuntime", ConfigJson.path(bundledRuntime));
         s.put("signing", signing == null ? null : signingJson());
         if (settings != null) {
+            Map<String, Object> named = new LinkedHashMap<>();
             for (Map.Entry<String, String> e : settings.entrySet()) {
                 if (s.get(e.getKey()) != null) {
                     throw new MojoFailureException(e.getKey() + " is given twice: as <" + e.getKey()
                             + "> and inside <settings>");
                 }
-                s.put(e.getKey(), ConfigJson.settingValue(e.getKey(), e.getValue()));
+                named.put(e.getKey(), ConfigJson.settingValue(e.getKey(), e.getValue()));
             }
+            // Paths in <settings> are text to Maven; like the File parameters they are relative to
+            // the project, not to the directory the config is handed over in.
+            ConfigJson.absolutizePaths(named, project.getBasedir().toPath());
+            s.putAll(named);
         }
         s.values().removeIf(v -> v == null);
         return s;
@@ -320,8 +327,22 @@ public class PackMojo extends AbstractMojo {
 
     private Map<String, Object> signingJson() throws MojoFailureException {
         String password = SigningPassword.resolve(signing, mavenSettings, settingsDecrypter, System.getenv());
-        return ConfigJson.object("keystore", ConfigJson.path(signing.keystore), "alias", signing.alias,
-                "password", password, "timestampUrl", signing.timestampUrl);
+        return ConfigJson.object("keystore", ConfigJson.path(signing.keystore), "keystoreType", signing.keystoreType,
+                "alias", signing.alias, "password", password, "timestampUrl", signing.timestampUrl);
+    }
+
+    /**
+     * The POM's password (from the settings or the environment) wins over a "passwordEnv" of the
+     * config file; the packer takes only one of the two.
+     */
+    @SuppressWarnings("unchecked")
+    private void dropFilePasswordVariable(Map<String, Object> config) {
+        Object merged = config.get("signing");
+        if (signing != null && merged instanceof Map) {
+            Map<String, Object> copy = new LinkedHashMap<>((Map<String, Object>) merged);
+            copy.remove("passwordEnv");
+            config.put("signing", copy);
+        }
     }
 
     /** The configured main class, else the Main-Class of the project's jar; null when neither names one. */

@@ -9,6 +9,8 @@ import java.io.File;
  */
 public class Signing {
     File keystore;
+    /** PKCS12 or JKS; without it the type is guessed from the keystore file. */
+    String keystoreType;
     String alias;
     String timestampUrl;
     String serverId;

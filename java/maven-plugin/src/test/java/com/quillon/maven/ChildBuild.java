@@ -16,6 +16,7 @@ import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.TimeUnit;
@@ -65,10 +66,19 @@ final class ChildBuild {
      * POM says {@code <!-- extra -->}, and runs mvn with {@code args} in it.
      */
     static synchronized Result run(String name, String copy, String extra, String... args) throws Exception {
+        return run(name, copy, extra, Collections.<String, String>emptyMap(), args);
+    }
+
+    /** The same with {@code files} (path in the project → text) written over the project's own. */
+    static synchronized Result run(String name, String copy, String extra, Map<String, String> files,
+            String... args) throws Exception {
         install();
         Path project = IT.resolve("work").resolve(copy);
         deleteTree(project);
         copyProject(name, project, extra, null);
+        for (Map.Entry<String, String> f : files.entrySet()) {
+            Files.write(project.resolve(f.getKey()), f.getValue().getBytes(StandardCharsets.UTF_8));
+        }
         return mvn(project, args);
     }
 

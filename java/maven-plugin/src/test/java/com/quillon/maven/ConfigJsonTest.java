@@ -4,6 +4,9 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.quillon.packer.Json;
+import com.quillon.packer.PackerConfig;
+import java.awt.image.BufferedImage;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -11,6 +14,7 @@ import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
 import java.util.Map;
+import javax.imageio.ImageIO;
 import org.apache.maven.plugin.MojoFailureException;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
@@ -87,6 +91,40 @@ class ConfigJsonTest {
         assertEquals(absolute, ((Map<String, Object>) read.get("splashScreen")).get("image"));
         assertEquals(dir.resolve("keys.p12").toString(), ((Map<String, Object>) read.get("signing")).get("keystore"));
         assertEquals("not/a/path", read.get("applicationName"));
+    }
+
+    /**
+     * A config file with every path setting the packer reads, relative to the file: once read
+     * here and handed over from another directory (the build directory), the packer still
+     * finds every file. A path setting missing from PATH_FIELDS resolves against the wrong
+     * directory and the packer refuses it.
+     */
+    @Test
+    void everyPathOfTheConfigFileStillResolvesInThePackerAfterTheMove(@TempDir Path dir) throws Exception {
+        Path project = dir.resolve("project");
+        Path files = project.resolve("files");
+        Files.createDirectories(files.resolve("jre/bin"));
+        Files.write(files.resolve("jre/bin/java.exe"), new byte[] {'M', 'Z'});
+        BufferedImage image = new BufferedImage(32, 32, BufferedImage.TYPE_INT_RGB);
+        ImageIO.write(image, "png", files.resolve("app.png").toFile());
+        ImageIO.write(image, "bmp", files.resolve("splash.bmp").toFile());
+        for (String name : new String[] {"data.bin", "notes.txt", "raw.bin", "keys.p12", "pin.tar.gz"}) {
+            Files.write(files.resolve(name), name.getBytes(StandardCharsets.UTF_8));
+        }
+        Files.write(files.resolve("app.manifest"), "<assembly/>".getBytes(StandardCharsets.UTF_8));
+        Path config = project.resolve("launcher.json");
+        String json = "{'unextractedData': 'files/data.bin', 'icon': 'files/app.png', 'bundledRuntime': 'files/jre',"
+                + " 'includedFiles': [{'name': 'notes.txt', 'source': 'files/notes.txt'}],"
+                + " 'resources': [{'type': 'RCDATA', 'id': 7, 'source': 'files/raw.bin'}],"
+                + " 'splashScreen': {'image': 'files/splash.bmp'}, 'manifest': {'file': 'files/app.manifest'},"
+                + " 'signing': {'keystore': 'files/keys.p12', 'alias': 'a', 'password': 'p'},"
+                + " 'runtimeDownloadPinFrom': 'files/pin.tar.gz'}";
+        Files.write(config, json.replace('\'', '"').getBytes(StandardCharsets.UTF_8));
+
+        Path handed = dir.resolve("target/quillon/launcher.json");
+        Files.createDirectories(handed.getParent());
+        Files.write(handed, Json.write(ConfigJson.read(config)).getBytes(StandardCharsets.UTF_8));
+        PackerConfig.load(handed);
     }
 
     @Test

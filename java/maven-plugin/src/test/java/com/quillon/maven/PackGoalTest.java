@@ -7,15 +7,28 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import com.quillon.packer.Json;
+import java.awt.image.BufferedImage;
+import java.io.ByteArrayInputStream;
+import java.io.InputStream;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.security.KeyStore;
+import java.security.MessageDigest;
+import java.security.cert.Certificate;
+import java.security.cert.CertificateFactory;
+import java.security.cert.X509Certificate;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collection;
+import java.util.Collections;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import javax.imageio.ImageIO;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 
@@ -140,6 +153,120 @@ class PackGoalTest {
         assertFalse(Files.exists(build.project.resolve("target/lib/" + RUNTIME_JAR)));
     }
 
+    /**
+     * What the product settings of the POM put into the exe, read back from the exe: version
+     * information from the POM, the icon, the execution level, a bundled runtime, a path among
+     * the named settings, and a signature made with the keystore password of a server in
+     * settings.xml.
+     */
+    @Test
+    @SuppressWarnings("unchecked")
+    void productSettingsLandInTheExe() throws Exception {
+        Path inputs = ChildBuild.IT.resolve("product-inputs");
+        ChildBuild.deleteTree(inputs);
+        Files.createDirectories(inputs.resolve("runtime/bin"));
+        Files.write(inputs.resolve("runtime/bin/java.exe"), new byte[] {'M', 'Z'});
+        Path png = inputs.resolve("app.png");
+        BufferedImage image = new java.awt.image.BufferedImage(64, 64,
+                BufferedImage.TYPE_INT_ARGB);
+        image.setRGB(10, 10, 0xFF3366CC);
+        ImageIO.write(image, "png", png.toFile());
+        Path keystore = inputs.resolve("signing.p12");
+        Process keytool = new ProcessBuilder(Paths.get(System.getProperty("java.home"), "bin", "keytool").toString(),
+                "-genkeypair", "-keystore", keystore.toString(), "-storetype", "PKCS12",
+                "-storepass", ChildBuild.SIGNING_PASSWORD, "-keypass", ChildBuild.SIGNING_PASSWORD,
+                "-alias", "release", "-keyalg", "RSA", "-keysize", "2048", "-validity", "3650",
+                "-dname", "CN=Plugin Test Signer").redirectErrorStream(true)
+                .redirectOutput(inputs.resolve("keytool.log").toFile()).start();
+        assertEquals(0, keytool.waitFor(), new String(Files.readAllBytes(inputs.resolve("keytool.log"))));
+
+        ChildBuild.Result build = ChildBuild.run("demo", "product",
+                "<icon>" + png + "</icon>"
+                        + "<manifest><executionLevel>requireAdministrator</executionLevel></manifest>"
+                        + "<bundledRuntime>" + inputs.resolve("runtime") + "</bundledRuntime>"
+                        + "<signing><keystore>" + keystore + "</keystore><keystoreType>PKCS12</keystoreType>"
+                        + "<alias>release</alias>"
+                        + "<serverId>demo-signing</serverId></signing>"
+                        + "<settings><runtimeDownloadPinFrom>extra/notes.txt</runtimeDownloadPinFrom></settings>",
+                // The file's password variable (not set here) gives way to the POM's server password.
+                Collections.singletonMap("launcher.json", "{\"applicationName\": \"Named in the config file\","
+                        + " \"signing\": {\"alias\": \"release\", \"passwordEnv\": \"QLN_UNSET_IN_THIS_TEST\"}}"),
+                "package", "-Dmaven.test.skip=true");
+        assertEquals(0, build.exitCode, build.output);
+        Path exe = build.project.resolve("target/demo-app-2.5.1.exe");
+        Map<String, Object> inspected = ChildBuild.inspect(exe);
+
+        Map<String, Object> version = (Map<String, Object>) inspected.get("versionInfo");
+        assertTrue(version != null, "no version information in the exe");
+        assertEquals("2.5.1.0", version.get("fixedFileVersion"));
+        assertEquals("2.5.1.0", version.get("fixedProductVersion"));
+        assertEquals("2.5.1.0", version.get("FileVersion"));
+        assertEquals("Named in the config file", version.get("ProductName"));
+        assertEquals("Example Works", version.get("CompanyName"));
+        assertEquals("A demo for the plugin tests", version.get("FileDescription"));
+        assertEquals("Copyright (C) Example Works", version.get("LegalCopyright"));
+        assertEquals("demo-app-2.5.1.exe", version.get("OriginalFilename"));
+        assertEquals("demo-app", version.get("InternalName"));
+
+        // The icon: five images (16, 24, 32, 48, 256) and the groups Explorer (1) and the installer (1001) use.
+        List<Integer> icons = new ArrayList<>();
+        List<Integer> groups = new ArrayList<>();
+        for (Object r : (List<Object>) inspected.get("resources")) {
+            Map<String, Object> resource = (Map<String, Object>) r;
+            int type = ((Number) resource.get("type")).intValue();
+            if (type == 3) {
+                icons.add(((Number) resource.get("id")).intValue());
+            } else if (type == 14) {
+                groups.add(((Number) resource.get("id")).intValue());
+            }
+        }
+        assertEquals(5, icons.size(), icons.toString());
+        assertEquals(Arrays.asList(1, 1001), groups);
+
+        Map<String, Object> manifest = (Map<String, Object>) inspected.get("manifest");
+        assertEquals("requireAdministrator", manifest.get("executionLevel"));
+        assertEquals("console", inspected.get("subsystem"), "applicationType console of the POM");
+
+        Map<String, Object> keys = (Map<String, Object>) inspected.get("keys");
+        MessageDigest sha = MessageDigest.getInstance("SHA-256");
+        StringBuilder pin = new StringBuilder();
+        for (byte b : sha.digest(Files.readAllBytes(build.project.resolve("extra/notes.txt")))) {
+            pin.append(String.format("%02x", b));
+        }
+        assertEquals(pin.toString(), keys.get("162"), "runtimeDownloadPinFrom, relative to the project");
+        List<Object> files = (List<Object>) inspected.get("includedFiles");
+        Map<String, Object> last = (Map<String, Object>) files.get(files.size() - 1);
+        assertEquals("jre.tar.gz", last.get("name"));
+        assertTrue(Integer.parseInt((String) keys.get("151")) > 0, "key 151: " + keys.get("151"));
+
+        // Signed with the keystore the server's password opens: the certificate table at the
+        // end of the file holds a PKCS#7 signature whose certificate is the test signer's.
+        assertEquals(Boolean.TRUE, inspected.get("signed"));
+        byte[] bytes = Files.readAllBytes(exe);
+        int offset = ((Number) inspected.get("certificateOffset")).intValue();
+        int size = ((Number) inspected.get("certificateSize")).intValue();
+        assertEquals(bytes.length, offset + size);
+        ByteBuffer table = ByteBuffer.wrap(bytes, offset, size).order(ByteOrder.LITTLE_ENDIAN);
+        int length = table.getInt();
+        assertEquals(0x0200, table.getShort() & 0xFFFF, "WIN_CERT_REVISION_2_0");
+        assertEquals(0x0002, table.getShort() & 0xFFFF, "WIN_CERT_TYPE_PKCS_SIGNED_DATA");
+        java.util.Collection<? extends Certificate> certificates =
+                CertificateFactory.getInstance("X.509").generateCertificates(
+                        new java.io.ByteArrayInputStream(bytes, offset + 8, length - 8));
+        List<String> subjects = new ArrayList<>();
+        for (Certificate c : certificates) {
+            subjects.add(((X509Certificate) c).getSubjectX500Principal().getName());
+        }
+        assertTrue(subjects.contains("CN=Plugin Test Signer"), subjects.toString());
+        KeyStore store = KeyStore.getInstance("PKCS12");
+        try (InputStream in = Files.newInputStream(keystore)) {
+            store.load(in, ChildBuild.SIGNING_PASSWORD.toCharArray());
+        }
+        assertTrue(certificates.contains(store.getCertificate("release")), "signed with another key");
+        assertFalse(new String(Files.readAllBytes(build.project.resolve("target/quillon/demo-app-2.5.1.json")),
+                StandardCharsets.ISO_8859_1).contains(ChildBuild.SIGNING_PASSWORD));
+    }
+
     /** Module name, extra configuration, start and a later part of the one-line failure. */
     private static final String[][] WRONG_PARAMETERS = {
         {"wrong-value", "<applicationType>windowed</applicationType>",
@@ -209,7 +336,9 @@ class PackGoalTest {
         assertEquals("(C) 2026", info.get("copyright"));
         assertEquals("Example Works", info.get("companyName"), "the POM's, under the given fields");
         assertEquals("2.5.1.0", info.get("fileVersion"));
-        assertEquals(ConfigJson.object("executionLevel", "requireAdministrator"), handed.get("manifest"));
+        // The execution level is a setting of its own in the packer; "manifest" takes only a file.
+        assertEquals("requireAdministrator", handed.get("executionLevel"));
+        assertFalse(handed.containsKey("manifest"), handed.toString());
         assertEquals("console", handed.get("subsystem"));
         assertEquals(project.resolve("runtime-image").toString(), handed.get("bundledRuntime"));
         assertEquals(ConfigJson.object("keystore", project.resolve("keys.p12").toString(), "alias", "demo",
