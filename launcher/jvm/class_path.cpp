@@ -121,7 +121,8 @@ void appendConfiguredClassPath(BoundedText& classPath) {
 }
 
 std::string buildClassPathOption(const ClassPathSlots& slots) {
-    BoundedText classPath(kMaxClassPathOption);
+    // The JVM takes an option of any length; a cut would drop archives without a word.
+    BoundedText classPath(std::string::npos);
     classPath.append(kClassPathOptionName);
     if (slots.prepend)
         appendEntry(classPath, *slots.prepend);
@@ -143,7 +144,5 @@ std::string buildClassPathOption(const ClassPathSlots& slots) {
             classPath.append(";");
         classPath.append(*slots.append);
     }
-    if (classPath.cut())
-        logError("class path cut to %d characters", static_cast<int>(kMaxClassPathOption));
     return classPath.text();
 }
