@@ -140,6 +140,12 @@ def test_two_directory_levels_cannot_be_created(pack, run, tmp_dir):
     "sub/escape.txt",
     "c:\\escape.txt",
     "c:escape.txt",
+    # Device names: writing them reaches the device, not a file in the directory.
+    "NUL",
+    "con.txt",
+    "sub\\Aux.jar",
+    "COM1.log",
+    "lpt9",
 ])
 def test_names_that_leave_the_directory_are_refused(pack, run, test_dir, tmp_dir, wine_session,
                                                     name):

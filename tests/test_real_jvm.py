@@ -427,3 +427,24 @@ def test_apostrophe_inside_a_word_reaches_main(real_app, run):
                  timeout=120)
     assert result.exit_code == 0, result.stderr_text
     assert printed_arguments(result)[-4:] == ["C:\\docs\\Bob's.txt", "don't", "stop", "a b"]
+
+
+def test_variable_words_stay_one_word_under_directories_with_blanks(real_app, run, test_dir,
+                                                                     tmp_dir):
+    """The launcher expands before it splits; a configured word with a reference is one
+    word whatever blanks the value brings."""
+    spaced_tmp = tmp_dir / "temp with blanks"
+    spaced_tmp.mkdir()
+    exe = real_app(name="Grüße Äpp/app.exe",
+                   classPath=[{"type": "S", "required": True, "value": winpath(test_dir / "lib")}],
+                   jvmOptions=["-Dprobe.home=${launcher:sys.launcherDirectory}",
+                               "-Dprobe.tmp=${TMP}\\x"],
+                   arguments=["${launcher:sys.launcherDirectory}", "at ${TMP}"])
+    result = run(exe, env={"TMP": winpath(spaced_tmp), "TEMP": winpath(spaced_tmp)},
+                 timeout=120)
+    assert result.exit_code == 0, result.stderr_text
+    home = escaped(winpath(exe.parent) + "\\")
+    properties = printed_properties(result)
+    assert properties["probe.home"] == home
+    assert properties["probe.tmp"] == escaped(winpath(spaced_tmp) + "\\x")
+    assert printed_arguments(result)[-2:] == [home, escaped("at " + winpath(spaced_tmp))]

@@ -173,7 +173,7 @@ bool isSafeIncludedName(const std::string& name) {
     if (name.find_first_of(":/") != std::string::npos || name[0] == '\\')
         return false;
     for (const std::string& part : splitList(name, '\\'))
-        if (part == "." || part == "..")
+        if (part == "." || part == ".." || isDeviceName(part))
             return false;
     return true;
 }
