@@ -129,13 +129,45 @@ struct TempChoice {
     std::string narrow;    // the narrow result
 };
 
+// The narrow form of the system's temporary directory when the code page holds its name,
+// else its short form; empty when neither names it. The narrow query alone maps a letter
+// the code page lacks to a look-alike ("Łukasz" to "Lukasz"), a directory that is not there.
+std::optional<std::string> narrowTempPath() {
+    std::wstring wide = queryGrowing<wchar_t>(
+        [](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+    if (wide.empty() || fitsCodePage(wide, fileCodePage()))
+        return std::nullopt;  // the narrow query is right
+    // Tests stand for a volume that keeps no 8.3 names.
+    std::wstring shortForm =
+        testSeam("QLN_TEST_NO_SHORT_NAMES") ? std::wstring() : shortPathOf(wide);
+    if (!shortForm.empty() && fitsCodePage(shortForm, fileCodePage())) {
+        // The long name cannot go into a narrow log line either.
+        std::string narrow = toNarrow(shortForm, fileCodePage());
+        logMessage("temp path does not fit the code page; using %s", narrow.c_str());
+        return narrow;
+    }
+    logMessage("temp path does not fit the code page");
+    return std::string();
+}
+
 TempChoice chooseTempDirectory() {
     std::vector<char> buffer(kMaxText);
     DWORD length = GetTempPathA(kMaxText, buffer.data());
     logMessage("GetTempPath returned %d (last error %d)", static_cast<int>(length),
                static_cast<int>(GetLastError()));
     std::string result = length > 0 && length < kMaxText ? std::string(buffer.data(), length) : "";
-    if (result.empty()) {
+    bool unusable = false;
+    if (!result.empty()) {
+        if (std::optional<std::string> replacement = narrowTempPath()) {
+            // The short form exists already; a failed one goes to the fallbacks.
+            if (!replacement->empty())
+                return {true, *replacement};
+            unusable = true;
+        }
+    }
+    if (unusable) {
+        // Nothing is created under a name the code page distorted.
+    } else if (result.empty()) {
         result = environmentValue("HOMEDRIVE").value_or("") +
                  environmentValue("HOMEPATH").value_or("");
         logMessage("No temp dir defined. Using home %s", result.c_str());
@@ -147,7 +179,7 @@ TempChoice chooseTempDirectory() {
     });
     if (longForm.empty())
         longForm = result;
-    if (longForm.find('?') == std::string::npos)
+    if (!unusable && longForm.find('?') == std::string::npos)
         return {true, result};
 
     std::string windows = windowsDirectory();
@@ -334,7 +366,10 @@ std::string makeTempFileName() {
         result = name;
     } else {
         logMessage("GetTempFileName failed (last error %d)", static_cast<int>(GetLastError()));
-        srand(static_cast<unsigned>(time(nullptr)));
+        // Seeded once, so that the attempts of one start try different names.
+        static const bool seeded =
+            (srand(static_cast<unsigned>(time(nullptr)) ^ GetCurrentProcessId()), true);
+        (void)seeded;
         result = directory + "tvo" + std::to_string(rand());
     }
     logMessage("tempFile is %s", result.c_str());
