@@ -448,3 +448,21 @@ def test_variable_words_stay_one_word_under_directories_with_blanks(real_app, ru
     assert properties["probe.home"] == home
     assert properties["probe.tmp"] == escaped(winpath(spaced_tmp) + "\\x")
     assert printed_arguments(result)[-2:] == [home, escaped("at " + winpath(spaced_tmp))]
+
+
+def test_class_path_entries_past_260_characters(real_app, run, test_dir, probe_jars):
+    """A jar named directly and a scanned directory, both at paths of over 300 characters:
+    the narrow file functions stop at 260, java.exe does not."""
+    deep = "/".join(["a-rather-long-directory-name-" + str(n) for n in range(10)])
+    jar_path = f"{deep}/helper.jar"
+    assert len(winpath(test_dir / jar_path)) > 300
+    exe = real_app(files={jar_path: probe_jars["lib/helper.jar"],
+                          f"{deep}/scanned/app.jar": probe_jars["lib/app.jar"]},
+                   classPath=[{"type": "A", "required": True, "value": winpath(test_dir / jar_path)},
+                              {"type": "S", "required": True,
+                               "value": winpath(test_dir / deep / "scanned")}])
+    result = run(exe, timeout=120)
+    assert result.exit_code == 0, result.stderr_text
+    assert "helper: found in a scanned directory" in printed(result)
+    entries = printed_properties(result)["java.class.path"].split(";")
+    assert winpath(test_dir / deep / "scanned" / "app.jar") in entries

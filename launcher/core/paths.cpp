@@ -196,8 +196,44 @@ TempChoice chooseTempDirectory() {
     fatalMessageW(key::kMessageNoTempDirectory, nullptr);
 }
 
+// A narrow path as the wide file functions take it: past 260 characters in the form that
+// lifts that limit (the narrow functions refuse such a path outright).
+std::wstring fileNameForWide(const std::string& path) {
+    std::wstring wide = toWide(path, fileCodePage());
+    if (wide.size() < MAX_PATH - 12 || wide.rfind(L"\\\\?\\", 0) == 0)
+        return wide;
+    std::wstring full = fullPathOfW(wide);
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\')
+        return L"\\\\?\\" + full;
+    return wide;
+}
+
+void narrowFindData(const WIN32_FIND_DATAW& wide, WIN32_FIND_DATAA& entry) {
+    entry.dwFileAttributes = wide.dwFileAttributes;
+    entry.ftCreationTime = wide.ftCreationTime;
+    entry.ftLastAccessTime = wide.ftLastAccessTime;
+    entry.ftLastWriteTime = wide.ftLastWriteTime;
+    entry.nFileSizeHigh = wide.nFileSizeHigh;
+    entry.nFileSizeLow = wide.nFileSizeLow;
+    std::string name = cutToBuffer(toNarrow(wide.cFileName, fileCodePage()), MAX_PATH);
+    std::string alternate =
+        cutToBuffer(toNarrow(wide.cAlternateFileName, fileCodePage()), sizeof entry.cAlternateFileName);
+    lstrcpynA(entry.cFileName, name.c_str(), MAX_PATH);
+    lstrcpynA(entry.cAlternateFileName, alternate.c_str(), sizeof entry.cAlternateFileName);
+}
+
+// Short paths keep the narrow search; long ones search wide and hand back the same record.
+// The handle serves FindNextFileA either way: the narrow function works on the wide search.
 UniqueFind findFirst(const std::string& path, WIN32_FIND_DATAA& entry) {
-    return UniqueFind(FindFirstFileA(path.c_str(), &entry));
+    if (path.size() < MAX_PATH)
+        return UniqueFind(FindFirstFileA(path.c_str(), &entry));
+    WIN32_FIND_DATAW wide;
+    UniqueFind search(FindFirstFileW(fileNameForWide(path).c_str(), &wide));
+    if (search)
+        narrowFindData(wide, entry);
+    return search;
 }
 
 // Included file names are relative and stay inside the launcher temp directory.
