@@ -51,10 +51,12 @@ std::optional<std::wstring> uniqueLogName() {
     std::wstring directory = logDirectory();
     if (directory.back() != L'\\' && directory.back() != L'/')
         directory += L'\\';
+    // Only a name that exists is taken; any failed query (a path too long, a directory
+    // without access) counts as a free name, or the search would run to the end of the
+    // numbers. Opening the log then fails and is handled like any other failure to open it.
     for (unsigned number = 2; number != 0; ++number) {
         std::wstring candidate = directory + L"qln_nlog_" + std::to_wstring(number);
-        if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            GetLastError() == ERROR_FILE_NOT_FOUND)
+        if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
             return candidate;
     }
     return std::nullopt;

@@ -67,6 +67,8 @@ struct SplashState {
     HBITMAP image = nullptr;
     bool autoOff = false;
     bool ticking = false;
+    // A thread timer gets its id from the system; the one asked for is ignored.
+    UINT_PTR timer = 0;
     JNIEnv* env = nullptr;
     bool controllerLookedUp = false;
     jclass controller = nullptr;
@@ -239,7 +241,9 @@ void showNewStatusText(JNIEnv* env) {
 }
 
 void stopTicking() {
-    KillTimer(nullptr, kTimerId);
+    if (splash.timer != 0)
+        KillTimer(nullptr, splash.timer);
+    splash.timer = 0;
     splash.ticking = false;
     if (splash.env) {
         detachFromJavaVM();
@@ -306,7 +310,8 @@ void runSplashThread(int showCommand) {
     if (getConfigInt(key::kSplashOnTop) != 0)
         SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     splash.autoOff = getConfigInt(key::kSplashAutoHide) != 0;
-    splash.ticking = SetTimer(nullptr, kTimerId, kTickMilliseconds, nullptr) != 0;
+    splash.timer = SetTimer(nullptr, kTimerId, kTickMilliseconds, nullptr);
+    splash.ticking = splash.timer != 0;
 
     // The thread keeps serving its hidden window after the last tick: it owns the error
     // message boxes, and a thread that ends takes its windows, and their owned boxes, along.
