@@ -21,7 +21,6 @@
 
 namespace {
 
-std::string jvmHome;
 CreateJavaVMFunction createJavaVM = nullptr;
 
 const char kPreferredLocationFile[] = "\\.quillon\\pref_jre.cfg";
@@ -369,12 +368,5 @@ bool bindCreateJavaVM(HMODULE module) {
 }
 
 CreateJavaVMFunction getCreateJavaVM() { return createJavaVM; }
-
-void setJvmHome(const std::string& javaExe) {
-    size_t slash = javaExe.find_last_of('\\');
-    jvmHome = javaExe.substr(0, slash == std::string::npos ? 0 : slash + 1) + "..";
-}
-
-const std::string& getJvmHome() { return jvmHome; }
 
 const char* launcherBitness() { return sizeof(void*) == 8 ? "64" : "32"; }
