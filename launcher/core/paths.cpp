@@ -13,13 +13,12 @@
 #include "core/test_seams.h"
 #include "portable/path_text.h"
 #include "win/encoding.h"
+#include "win/environment.h"
 #include "win/handles.h"
 
 namespace {
 
 std::string launcherTempDirectory;
-
-UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
 bool endsWithExe(const std::string& path) {
     return path.size() >= 4 && lstrcmpiA(path.c_str() + path.size() - 4, ".exe") == 0;
@@ -59,14 +58,22 @@ std::string narrowIfUsable(const std::wstring& path) {
     return endsWithExe(narrow) ? narrow : std::string();
 }
 
-std::string narrowModuleFileName() {
-    std::vector<char> buffer(MAX_PATH);
+// GetModuleFileName reports a cut name with the buffer's full size, not the size it needs.
+template <class Char, class Query>
+std::basic_string<Char> moduleFileName(Query query) {
+    std::vector<Char> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), buffer.size());
+        DWORD length = query(buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length < buffer.size())
-            return std::string(buffer.data(), length);
+            return std::basic_string<Char>(buffer.data(), length);
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string narrowModuleFileName() {
+    return moduleFileName<char>([](char* buffer, DWORD size) {
+        return GetModuleFileNameA(nullptr, buffer, size);
+    });
 }
 
 // Narrow text is collapsed through UTF-16, since a DBCS trail byte can look like '\'.
@@ -104,14 +111,7 @@ std::wstring lowerCase(std::wstring text) {
     return text;
 }
 
-std::optional<std::string> environmentValue(const char* name) {
-    std::string value = queryGrowing<char>([&](char* buffer, DWORD size) {
-        return GetEnvironmentVariableA(name, buffer, size);
-    });
-    if (value.empty() && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
-        return std::nullopt;
-    return value;
-}
+std::optional<std::string> environmentValue(const char* name) { return readEnvironment(name); }
 
 std::string windowsDirectory() {
     return queryGrowing<char>(
@@ -249,13 +249,9 @@ bool isSafeIncludedName(const std::string& name) {
 } // namespace
 
 std::wstring getModuleFileName() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), buffer.size());
-        if (length < buffer.size())
-            return std::wstring(buffer.data(), length);
-        buffer.resize(buffer.size() * 2);
-    }
+    return moduleFileName<wchar_t>([](wchar_t* buffer, DWORD size) {
+        return GetModuleFileNameW(nullptr, buffer, size);
+    });
 }
 
 const std::wstring& getExecutablePathW() {

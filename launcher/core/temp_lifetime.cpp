@@ -14,8 +14,6 @@ namespace {
 HANDLE ownNameFile = INVALID_HANDLE_VALUE;
 std::vector<HANDLE> adoptedNameFiles;
 
-UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
-
 // The form that lifts the 260-character limit of the wide file functions.
 std::wstring extendedPath(const std::wstring& path) {
     if (path.rfind(L"\\\\?\\", 0) == 0)

@@ -14,6 +14,7 @@
 #include "jvm/jvm_options.h"
 #include "jvm/runtime_search.h"
 #include "portable/java_launch.h"
+#include "win/environment.h"
 #include "win/win32.h"
 
 namespace {
@@ -85,20 +86,9 @@ private:
 }
 
 std::string environmentValue(const char* name, bool& present) {
-    std::vector<char> buffer(256);
-    for (;;) {
-        SetLastError(ERROR_SUCCESS);
-        DWORD length = GetEnvironmentVariableA(name, buffer.data(), buffer.size());
-        if (length == 0) {
-            present = GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-            return {};
-        }
-        if (length < buffer.size()) {
-            present = true;
-            return std::string(buffer.data(), length);
-        }
-        buffer.resize(length + 1);
-    }
+    std::optional<std::string> value = readEnvironment(name);
+    present = value.has_value();
+    return value.value_or("");
 }
 
 uint32_t consoleOutputCodepage() {

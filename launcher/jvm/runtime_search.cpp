@@ -17,6 +17,7 @@
 #include "jvm/runtime_registry.h"
 #include "portable/path_text.h"
 #include "win/encoding.h"
+#include "win/environment.h"
 #include "win/handles.h"
 
 namespace {
@@ -38,21 +39,7 @@ VersionRange configuredRange() {
 }
 
 // The whole value, however long; nothing when the variable is unset.
-std::optional<std::string> environmentValue(const char* name) {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        SetLastError(ERROR_SUCCESS);
-        DWORD length = GetEnvironmentVariableA(name, buffer.data(), buffer.size());
-        if (length == 0) {
-            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND)
-                return std::nullopt;
-            return std::string();
-        }
-        if (length < buffer.size())
-            return std::string(buffer.data(), length);
-        buffer.resize(length + 1);
-    }
-}
+std::optional<std::string> environmentValue(const char* name) { return readEnvironment(name); }
 
 // Sets PATH for the system's loader and for the C runtime's copy; nothing removes it.
 void setPath(const std::optional<std::string>& value) {

@@ -2,6 +2,8 @@
 
 #include "portable/code_page.h"
 
+UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
+
 std::wstring toWide(std::string_view text, UINT codePage) {
     if (text.empty())
         return std::wstring();
