@@ -46,3 +46,16 @@ def test_shipped_stubs_carry_no_test_seam(path):
     assert b"QLN_TEST_" in twin.read_bytes()
     assert_pe(twin, machine="x86" if path.startswith("win32") else "x64",
               subsystem="console" if "service" in path else "gui", stripped=True)
+
+
+@pytest.mark.parametrize("path", SHIPPED)
+def test_stubs_declare_themselves_long_path_aware(path):
+    exe = DIST / path
+    if not exe.is_file():
+        pytest.skip(f"{exe} is not built (make build)")
+    image = exe.read_bytes()
+    # One manifest only: a second one would make the loader refuse the image.
+    assert image.count(b"<assembly ") == 1
+    manifest = image[image.index(b"<assembly "):image.index(b"</assembly>")]
+    assert b"<ws2:longPathAware>true</ws2:longPathAware>" in manifest
+    assert b'level="asInvoker"' in manifest

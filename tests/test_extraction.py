@@ -140,6 +140,12 @@ def test_two_directory_levels_cannot_be_created(pack, run, tmp_dir):
     "sub/escape.txt",
     "c:\\escape.txt",
     "c:escape.txt",
+    # Device names: writing them reaches the device, not a file in the directory.
+    "NUL",
+    "con.txt",
+    "sub\\Aux.jar",
+    "COM1.log",
+    "lpt9",
 ])
 def test_names_that_leave_the_directory_are_refused(pack, run, test_dir, tmp_dir, wine_session,
                                                     name):
@@ -196,3 +202,27 @@ def test_exit_removes_two_levels(pack_probe, run, tmp_dir, made, left):
         # files; the levels above it stay because they are not empty.
         assert sorted(str(p.relative_to(root)) for p in root.rglob("*")) == left
         assert f"attempting to remove {directory}\\deep\\er (0)\n" in result.log
+
+
+def test_a_start_sweeps_only_directories_whose_owners_have_ended(pack, run, tmp_dir):
+    """Any launcher start removes, in full, the directory of a run that has ended (its name
+    file marked, held by nobody); a directory of a launcher that never held its name file, and
+    one named by something else, stay."""
+    ended = tmp_dir / "tvo1A2B.tmp_dir1700000000"
+    (ended / "lib" / "deep" / "deeper").mkdir(parents=True)
+    (ended / "lib" / "deep" / "deeper" / "x.dll").write_bytes(b"x")
+    (ended / "a.txt").write_text("a")
+    (tmp_dir / "tvo1A2B.tmp").write_bytes(b"held by its launcher\r\n")
+    unmarked = tmp_dir / "tvo3C4D.tmp_dir1700000000"
+    unmarked.mkdir()
+    (unmarked / "a.txt").write_text("a")
+    (tmp_dir / "tvo3C4D.tmp").write_bytes(b"")
+    stranger = tmp_dir / "tvo5E6F.tmp_dirX"
+    stranger.mkdir()
+    exe = pack(config([]))
+    result = run(exe, env={"QUILLON_LOG": "yes"})
+    assert result.exit_code == 83
+    assert not ended.exists() and not (tmp_dir / "tvo1A2B.tmp").exists()
+    assert f"removed ended temp dir {winpath(ended)}\n" in result.log
+    assert (unmarked / "a.txt").is_file() and (tmp_dir / "tvo3C4D.tmp").is_file()
+    assert stranger.is_dir()

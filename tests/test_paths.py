@@ -136,8 +136,13 @@ def test_list_directory(probe_exe, run, test_dir, folder, extension, names):
 
 # --- the temporary directory ----------------------------------------------------------
 
-def temp_env(directory):
-    return {"TMP": winpath(directory), "TEMP": winpath(directory), "QUILLON_LOG": "yes"}
+def temp_env(directory, short_names=True):
+    """TMP and TEMP naming `directory`; without short names the volume acts as one that keeps
+    no 8.3 names, so that a name outside the code page has no usable narrow form at all."""
+    env = {"TMP": winpath(directory), "TEMP": winpath(directory), "QUILLON_LOG": "yes"}
+    if not short_names:
+        env["QLN_TEST_NO_SHORT_NAMES"] = "1"
+    return env
 
 
 @pytest.mark.parametrize("folder", ["tmp", "Tämp"])
@@ -164,9 +169,41 @@ def test_missing_temp_directory_is_created(probe_exe, run, test_dir):
 def test_temp_directory_outside_the_code_page_falls_back(probe_exe, run, test_dir, folder):
     directory = test_dir / folder
     directory.mkdir()
-    result = run(probe_exe, args=["temp"], env=temp_env(directory))
+    result = run(probe_exe, args=["temp"], env=temp_env(directory, short_names=False))
     assert probe_json(result) == {"narrow": "C:\\windows\\temp\\", "wide": "C:\\windows\\temp\\",
                                   "pidFile": r"C:\windows\temp\tvo_p4242.tmp"}
+
+
+@pytest.mark.parametrize("folder", ["Łukasz", CYRILLIC, CJK])
+def test_temp_directory_outside_the_code_page_takes_its_short_form(probe_exe, run, test_dir,
+                                                                   folder):
+    """GetTempPathA would map "Ł" to "L", a directory that does not exist."""
+    directory = test_dir / "Users" / folder
+    directory.mkdir(parents=True)
+    result = run(probe_exe, args=["temp"], env=temp_env(directory))
+    found = probe_json(result)
+    narrow = found["narrow"]
+    assert narrow.endswith("\\") and narrow.isascii()
+    assert SHORT_NAME.match(narrow.rstrip("\\").rsplit("\\", 1)[1])
+    assert found["wide"] == winpath(directory) + "\\"
+    assert f"using {narrow}" in result.log
+
+
+def test_extraction_under_a_user_name_outside_the_code_page(pack, run, test_dir):
+    """Every application with included files failed with 1009 "7" here."""
+    exe = pack({"keys": {"107": "0"}, "includedFiles": [{"name": "a.txt", "source": "a.txt"}]},
+               files={"a.txt": "alpha"})
+    directory = test_dir / "Users" / "Łukasz"
+    directory.mkdir(parents=True)
+    result = run(exe, env=temp_env(directory))
+    assert result.exit_code == 83, result.stderr_text
+    made = re.search(r"^Temp dir3: (.*)$", result.log, re.M).group(1)
+    assert f"extracting {made}\\a.txt (size: 5)" in result.log
+    assert "Could not create dir" not in result.log
+    # Nothing was made under the look-alike name the code page would give.
+    assert sorted(p.name for p in directory.parent.iterdir()) == ["Łukasz"]
+    # The log lies where TMP points, under its real name.
+    assert result.log_path.parent == directory
 
 
 @pytest.fixture
@@ -199,7 +236,7 @@ def test_temp_directory_fallback_order(probe_exe, run, test_dir, windows_temp_bl
         (windows_temp_blocked / name).mkdir()
     directory = test_dir / CYRILLIC
     directory.mkdir()
-    result = run(probe_exe, args=["temp"], env=temp_env(directory))
+    result = run(probe_exe, args=["temp"], env=temp_env(directory, short_names=False))
     assert probe_json(result)["narrow"] == chosen
 
 
@@ -209,7 +246,7 @@ def test_extraction_uses_the_fallback_directory(pack, run, test_dir, windows_tem
     directory = test_dir / CYRILLIC
     directory.mkdir()
     before = set(windows_temp.iterdir())
-    result = run(exe, env=temp_env(directory))
+    result = run(exe, env=temp_env(directory, short_names=False))
     made = re.search(r"^Temp dir3: (.*)$", result.log, re.M).group(1)
     assert re.fullmatch(r"C:\\windows\\temp\\tvo[0-9A-Fa-f]+\.tmp_dir\d+", made)
     assert f"extracting {made}\\a.txt (size: 5)" in result.log
@@ -234,7 +271,7 @@ def test_no_writable_fallback_is_fatal(pack, run, test_dir, folder, code, text):
     directory = test_dir / folder
     directory.mkdir(exist_ok=True)
     result = run(exe, env={"TMP": winpath(directory), "TEMP": winpath(directory),
-                           "QLN_TEST_NO_WRITABLE_DIRECTORY": "1"})
+                           "QLN_TEST_NO_WRITABLE_DIRECTORY": "1", "QLN_TEST_NO_SHORT_NAMES": "1"})
     assert result.exit_code == code
     assert (result.box.caption, result.box.text, result.box.icon) == ("Demo", text, "error")
 

@@ -266,11 +266,26 @@ def test_exception_escaping_main_is_printed_and_reported(real_app, run):
     exe = real_app(messages={"1005": "The application failed"})
     result = run(exe, args=["--throw"], timeout=120)
     assert result.exit_code == 1
-    # The JVM prints the "Exception in thread" head through its own C runtime buffer, which
-    # reaches the stream only when the process ends; the trace itself comes at once.
-    assert "java.lang.IllegalStateException: thrown by the application\n\tat probe.Probe.main" \
-        in result.stderr_text
-    assert "\nThe application failed\n" in result.stderr_text
+    # The head, the trace and then the launcher's message, in this order.
+    head = ('Exception in thread "main" java.lang.IllegalStateException: thrown by the '
+            'application\n\tat probe.Probe.main')
+    assert head in result.stderr_text
+    assert result.stderr_text.index(head) < result.stderr_text.index("\nThe application failed\n")
+
+
+def test_long_exception_chain_is_printed_whole_before_the_message(real_app, run):
+    exe = real_app(messages={"1005": "The application failed"})
+    result = run(exe, args=["--chain", "40"], timeout=120)
+    assert result.exit_code == 1
+    text = result.stderr_text
+    trace = text[text.index('Exception in thread "main" '):]
+    assert trace.startswith('Exception in thread "main" java.lang.IllegalArgumentException: '
+                            "level 40 of the chain\n\tat probe.Probe.deeper")
+    for level in range(40):
+        assert f"Caused by: java.lang.IllegalArgumentException: level {level} of the chain\n" \
+            in trace
+    assert trace.index("level 0 of the chain") < trace.index("\nThe application failed\n")
+    assert text.count('Exception in thread "main"') == 1
 
 
 def test_launcher_parameters_send_output_and_errors_to_files(real_app, run, test_dir, tmp_dir):
@@ -388,3 +403,66 @@ def test_ended_runs_leave_no_temp_directory_behind(real_app, run, start, test_di
     left = {p.name for p in tmp_dir.iterdir() if p.name.startswith("tvo")}
     assert left <= {temp_dir_name(last), temp_dir_name(last).split("_dir")[0]}
 
+
+EMPTY_JAR = b"PK\x05\x06" + bytes(18)
+
+
+def test_two_thousand_jars_all_reach_the_class_path(real_app, run):
+    """Far more than 48000 characters of class path: no jar is dropped."""
+    fillers = {f"lib/filler-with-a-longer-name-{n:04}.jar": EMPTY_JAR for n in range(2000)}
+    result = run(real_app(files=fillers), timeout=300)
+    assert result.exit_code == 0, result.stderr_text
+    entries = printed_properties(result)["java.class.path"].split(";")
+    names = {entry.rsplit("\\", 1)[-1] for entry in entries}
+    assert {name.split("/")[1] for name in fillers} <= names
+    assert {"app.jar", "helper.jar", "runtime.jar"} <= names
+    assert "helper: found in a scanned directory" in printed(result)
+
+
+def test_apostrophe_inside_a_word_reaches_main(real_app, run):
+    """Explorer passes a path without blanks unquoted; a single quote inside a word is an
+    ordinary character, one that opens a word still groups."""
+    exe = real_app()
+    result = run(exe, cmdline=f'"{winpath(exe)}" C:\\docs\\Bob\'s.txt don\'t stop \'a b\'',
+                 timeout=120)
+    assert result.exit_code == 0, result.stderr_text
+    assert printed_arguments(result)[-4:] == ["C:\\docs\\Bob's.txt", "don't", "stop", "a b"]
+
+
+def test_variable_words_stay_one_word_under_directories_with_blanks(real_app, run, test_dir,
+                                                                     tmp_dir):
+    """The launcher expands before it splits; a configured word with a reference is one
+    word whatever blanks the value brings."""
+    spaced_tmp = tmp_dir / "temp with blanks"
+    spaced_tmp.mkdir()
+    exe = real_app(name="Grüße Äpp/app.exe",
+                   classPath=[{"type": "S", "required": True, "value": winpath(test_dir / "lib")}],
+                   jvmOptions=["-Dprobe.home=${launcher:sys.launcherDirectory}",
+                               "-Dprobe.tmp=${TMP}\\x"],
+                   arguments=["${launcher:sys.launcherDirectory}", "at ${TMP}"])
+    result = run(exe, env={"TMP": winpath(spaced_tmp), "TEMP": winpath(spaced_tmp)},
+                 timeout=120)
+    assert result.exit_code == 0, result.stderr_text
+    home = escaped(winpath(exe.parent) + "\\")
+    properties = printed_properties(result)
+    assert properties["probe.home"] == home
+    assert properties["probe.tmp"] == escaped(winpath(spaced_tmp) + "\\x")
+    assert printed_arguments(result)[-2:] == [home, escaped("at " + winpath(spaced_tmp))]
+
+
+def test_class_path_entries_past_260_characters(real_app, run, test_dir, probe_jars):
+    """A jar named directly and a scanned directory, both at paths of over 300 characters:
+    the narrow file functions stop at 260, java.exe does not."""
+    deep = "/".join(["a-rather-long-directory-name-" + str(n) for n in range(10)])
+    jar_path = f"{deep}/helper.jar"
+    assert len(winpath(test_dir / jar_path)) > 300
+    exe = real_app(files={jar_path: probe_jars["lib/helper.jar"],
+                          f"{deep}/scanned/app.jar": probe_jars["lib/app.jar"]},
+                   classPath=[{"type": "A", "required": True, "value": winpath(test_dir / jar_path)},
+                              {"type": "S", "required": True,
+                               "value": winpath(test_dir / deep / "scanned")}])
+    result = run(exe, timeout=120)
+    assert result.exit_code == 0, result.stderr_text
+    assert "helper: found in a scanned directory" in printed(result)
+    entries = printed_properties(result)["java.class.path"].split(";")
+    assert winpath(test_dir / deep / "scanned" / "app.jar") in entries

@@ -197,3 +197,57 @@ def test_register_located_jvm(run, registry, runtime_probe, read_only_machine, h
     assert registry.subkeys(f"{hive}\\{LOCATED_KEY}") == ["Z:/Some Dir/JRE/bin/java.exe"]
     assert registry.values(f"{hive}\\{LOCATED_KEY}\\Z:/Some Dir/JRE/bin/java.exe") == {}
     assert not registry.exists(f"{other}\\{LOCATED_KEY}")
+
+
+# Where today's installers register: Oracle's since Java 9 under JavaSoft, the others under
+# their vendor's key. (key below HKLM\SOFTWARE, value holding the home)
+VENDOR_LAYOUTS = [
+    pytest.param(r"JavaSoft\JDK\17.0.2", "JavaHome", id="javasoft-jdk"),
+    pytest.param(r"JavaSoft\JRE\9.0.4", "JavaHome", id="javasoft-jre"),
+    pytest.param(r"Eclipse Adoptium\JDK\17.0.9.9\hotspot\MSI", "Path", id="adoptium-jdk"),
+    pytest.param(r"Eclipse Adoptium\JRE\21.0.1.12\hotspot\MSI", "Path", id="adoptium-jre"),
+    pytest.param(r"Azul Systems\Zulu\zulu-17", "InstallationPath", id="zulu"),
+    pytest.param(r"Microsoft\JDK\21.0.2.13\hotspot\MSI", "Path", id="microsoft"),
+    pytest.param(r"BellSoft\Liberica\Liberica JDK 17", "InstallationPath", id="liberica"),
+    pytest.param(r"Amazon Corretto\JDK\17.0.10.7", "JavaHome", id="corretto"),
+    pytest.param(r"Amazon Corretto\JDK\17.0.10.7\MSI", "Path", id="corretto-msi"),
+]
+
+
+@pytest.mark.parametrize("key, value", VENDOR_LAYOUTS)
+def test_runtimes_of_todays_installers_are_found(run, registry, runtime_home, runtime_probe,
+                                                 key, value):
+    home = runtime_home("vendor", "17.0.2")
+    registry.write(f"HKLM\\SOFTWARE\\{key}", value, home.win())
+    try:
+        values, result = search(run, runtime_probe)
+    finally:
+        # Under a key that already exists (Microsoft) the general cleanup has been seen to
+        # leave the entry behind for the next test.
+        registry.delete_key("HKLM\\SOFTWARE\\" + "\\".join(key.split("\\")[:2]))
+    assert values["type"] == "4"
+    assert values["javaExe"] == home.checked_path()
+    assert checked_exes(result) == [home.win(r"bin\java.exe").lower()]
+    assert not registry.exists(f"HKLM\\SOFTWARE\\{key}")
+
+
+def test_old_javasoft_keys_come_before_the_vendor_keys(run, registry, runtime_home,
+                                                       runtime_probe):
+    old = javasoft(registry, runtime_home, JRE_KEY, "1.8.0_45")
+    vendor = runtime_home("vendor", "17.0.2")
+    registry.write(r"HKLM\SOFTWARE\Eclipse Adoptium\JDK\17.0.9.9\hotspot\MSI", "Path", vendor.win())
+    values, result = search(run, runtime_probe)
+    assert values["javaExe"] == old.checked_path()
+    assert checked_exes(result) == [old.win(r"bin\java.exe").lower()]
+
+
+def test_vendor_runtime_outside_the_range_is_passed_over(run, registry, runtime_home,
+                                                         runtime_probe):
+    newer = runtime_home("newer", "21.0.1")
+    older = runtime_home("older", "17.0.2")
+    registry.write(r"HKLM\SOFTWARE\Azul Systems\Zulu\zulu-21", "InstallationPath", newer.win())
+    registry.write(r"HKLM\SOFTWARE\Azul Systems\Zulu\zulu-17", "InstallationPath", older.win())
+    values, result = search(run, runtime_probe, {"127": "17.9"})
+    assert checked_exes(result) == [newer.win(r"bin\java.exe").lower(),
+                                    older.win(r"bin\java.exe").lower()]
+    assert values["javaExe"] == older.checked_path()

@@ -1,8 +1,8 @@
 #include "core/expansion.h"
 
+#include "core/jvm_home.h"
 #include "core/log.h"
 #include "core/paths.h"
-#include "jvm/runtime_search.h"
 #include "portable/expansion.h"
 #include "win/encoding.h"
 

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "core/paths.h"
 #include "portable/message_text.h"
 #include "win/encoding.h"
+#include "win/environment.h"
 #include "win/win32.h"
 
 namespace {
@@ -24,10 +26,16 @@ LogPolicy logPolicy = LogPolicy::OnRequest;
 
 constexpr size_t kEnvironmentValueSize = 6000;
 
+// The value as a buffer of kEnvironmentValueSize holds it; nothing when it does not fit.
+std::optional<std::wstring> boundedEnvironmentValue(const wchar_t* name) {
+    std::optional<std::wstring> value = readEnvironmentW(name);
+    if (!value || value->empty() || value->size() >= kEnvironmentValueSize)
+        return std::nullopt;
+    return value;
+}
+
 bool environmentValueIsYes(const wchar_t* name) {
-    wchar_t value[kEnvironmentValueSize];
-    DWORD length = GetEnvironmentVariableW(name, value, kEnvironmentValueSize);
-    return length > 0 && length < kEnvironmentValueSize && wcscmp(value, L"yes") == 0;
+    return boundedEnvironmentValue(name).value_or(L"") == L"yes";
 }
 
 bool isDirectory(const std::wstring& path) {
@@ -36,10 +44,9 @@ bool isDirectory(const std::wstring& path) {
 }
 
 std::wstring logDirectory() {
-    wchar_t tmp[kEnvironmentValueSize];
-    DWORD length = GetEnvironmentVariableW(L"TMP", tmp, kEnvironmentValueSize);
-    if (length > 0 && length < kEnvironmentValueSize && isDirectory(tmp))
-        return tmp;
+    std::optional<std::wstring> tmp = boundedEnvironmentValue(L"TMP");
+    if (tmp && isDirectory(*tmp))
+        return *tmp;
     if (isDirectory(L"c:\\"))
         return L"c:\\";
     if (isDirectory(L"\\"))
@@ -51,10 +58,12 @@ std::optional<std::wstring> uniqueLogName() {
     std::wstring directory = logDirectory();
     if (directory.back() != L'\\' && directory.back() != L'/')
         directory += L'\\';
+    // Only a name that exists is taken; any failed query (a path too long, a directory
+    // without access) counts as a free name, or the search would run to the end of the
+    // numbers. Opening the log then fails and is handled like any other failure to open it.
     for (unsigned number = 2; number != 0; ++number) {
         std::wstring candidate = directory + L"qln_nlog_" + std::to_wstring(number);
-        if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            GetLastError() == ERROR_FILE_NOT_FOUND)
+        if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
             return candidate;
     }
     return std::nullopt;

@@ -13,13 +13,12 @@
 #include "core/test_seams.h"
 #include "portable/path_text.h"
 #include "win/encoding.h"
+#include "win/environment.h"
 #include "win/handles.h"
 
 namespace {
 
 std::string launcherTempDirectory;
-
-UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
 bool endsWithExe(const std::string& path) {
     return path.size() >= 4 && lstrcmpiA(path.c_str() + path.size() - 4, ".exe") == 0;
@@ -59,14 +58,22 @@ std::string narrowIfUsable(const std::wstring& path) {
     return endsWithExe(narrow) ? narrow : std::string();
 }
 
-std::string narrowModuleFileName() {
-    std::vector<char> buffer(MAX_PATH);
+// GetModuleFileName reports a cut name with the buffer's full size, not the size it needs.
+template <class Char, class Query>
+std::basic_string<Char> moduleFileName(Query query) {
+    std::vector<Char> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), buffer.size());
+        DWORD length = query(buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length < buffer.size())
-            return std::string(buffer.data(), length);
+            return std::basic_string<Char>(buffer.data(), length);
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string narrowModuleFileName() {
+    return moduleFileName<char>([](char* buffer, DWORD size) {
+        return GetModuleFileNameA(nullptr, buffer, size);
+    });
 }
 
 // Narrow text is collapsed through UTF-16, since a DBCS trail byte can look like '\'.
@@ -104,14 +111,7 @@ std::wstring lowerCase(std::wstring text) {
     return text;
 }
 
-std::optional<std::string> environmentValue(const char* name) {
-    std::string value = queryGrowing<char>([&](char* buffer, DWORD size) {
-        return GetEnvironmentVariableA(name, buffer, size);
-    });
-    if (value.empty() && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
-        return std::nullopt;
-    return value;
-}
+std::optional<std::string> environmentValue(const char* name) { return readEnvironment(name); }
 
 std::string windowsDirectory() {
     return queryGrowing<char>(
@@ -129,13 +129,45 @@ struct TempChoice {
     std::string narrow;    // the narrow result
 };
 
+// The narrow form of the system's temporary directory when the code page holds its name,
+// else its short form; empty when neither names it. The narrow query alone maps a letter
+// the code page lacks to a look-alike ("Łukasz" to "Lukasz"), a directory that is not there.
+std::optional<std::string> narrowTempPath() {
+    std::wstring wide = queryGrowing<wchar_t>(
+        [](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+    if (wide.empty() || fitsCodePage(wide, fileCodePage()))
+        return std::nullopt;  // the narrow query is right
+    // Tests stand for a volume that keeps no 8.3 names.
+    std::wstring shortForm =
+        testSeam("QLN_TEST_NO_SHORT_NAMES") ? std::wstring() : shortPathOf(wide);
+    if (!shortForm.empty() && fitsCodePage(shortForm, fileCodePage())) {
+        // The long name cannot go into a narrow log line either.
+        std::string narrow = toNarrow(shortForm, fileCodePage());
+        logMessage("temp path does not fit the code page; using %s", narrow.c_str());
+        return narrow;
+    }
+    logMessage("temp path does not fit the code page");
+    return std::string();
+}
+
 TempChoice chooseTempDirectory() {
     std::vector<char> buffer(kMaxText);
     DWORD length = GetTempPathA(kMaxText, buffer.data());
     logMessage("GetTempPath returned %d (last error %d)", static_cast<int>(length),
                static_cast<int>(GetLastError()));
     std::string result = length > 0 && length < kMaxText ? std::string(buffer.data(), length) : "";
-    if (result.empty()) {
+    bool unusable = false;
+    if (!result.empty()) {
+        if (std::optional<std::string> replacement = narrowTempPath()) {
+            // The short form exists already; a failed one goes to the fallbacks.
+            if (!replacement->empty())
+                return {true, *replacement};
+            unusable = true;
+        }
+    }
+    if (unusable) {
+        // Nothing is created under a name the code page distorted.
+    } else if (result.empty()) {
         result = environmentValue("HOMEDRIVE").value_or("") +
                  environmentValue("HOMEPATH").value_or("");
         logMessage("No temp dir defined. Using home %s", result.c_str());
@@ -147,7 +179,7 @@ TempChoice chooseTempDirectory() {
     });
     if (longForm.empty())
         longForm = result;
-    if (longForm.find('?') == std::string::npos)
+    if (!unusable && longForm.find('?') == std::string::npos)
         return {true, result};
 
     std::string windows = windowsDirectory();
@@ -164,8 +196,44 @@ TempChoice chooseTempDirectory() {
     fatalMessageW(key::kMessageNoTempDirectory, nullptr);
 }
 
+// A narrow path as the wide file functions take it: past 260 characters in the form that
+// lifts that limit (the narrow functions refuse such a path outright).
+std::wstring fileNameForWide(const std::string& path) {
+    std::wstring wide = toWide(path, fileCodePage());
+    if (wide.size() < MAX_PATH - 12 || wide.rfind(L"\\\\?\\", 0) == 0)
+        return wide;
+    std::wstring full = fullPathOfW(wide);
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\')
+        return L"\\\\?\\" + full;
+    return wide;
+}
+
+void narrowFindData(const WIN32_FIND_DATAW& wide, WIN32_FIND_DATAA& entry) {
+    entry.dwFileAttributes = wide.dwFileAttributes;
+    entry.ftCreationTime = wide.ftCreationTime;
+    entry.ftLastAccessTime = wide.ftLastAccessTime;
+    entry.ftLastWriteTime = wide.ftLastWriteTime;
+    entry.nFileSizeHigh = wide.nFileSizeHigh;
+    entry.nFileSizeLow = wide.nFileSizeLow;
+    std::string name = cutToBuffer(toNarrow(wide.cFileName, fileCodePage()), MAX_PATH);
+    std::string alternate =
+        cutToBuffer(toNarrow(wide.cAlternateFileName, fileCodePage()), sizeof entry.cAlternateFileName);
+    lstrcpynA(entry.cFileName, name.c_str(), MAX_PATH);
+    lstrcpynA(entry.cAlternateFileName, alternate.c_str(), sizeof entry.cAlternateFileName);
+}
+
+// Short paths keep the narrow search; long ones search wide and hand back the same record.
+// The handle serves FindNextFileA either way: the narrow function works on the wide search.
 UniqueFind findFirst(const std::string& path, WIN32_FIND_DATAA& entry) {
-    return UniqueFind(FindFirstFileA(path.c_str(), &entry));
+    if (path.size() < MAX_PATH)
+        return UniqueFind(FindFirstFileA(path.c_str(), &entry));
+    WIN32_FIND_DATAW wide;
+    UniqueFind search(FindFirstFileW(fileNameForWide(path).c_str(), &wide));
+    if (search)
+        narrowFindData(wide, entry);
+    return search;
 }
 
 // Included file names are relative and stay inside the launcher temp directory.
@@ -173,7 +241,7 @@ bool isSafeIncludedName(const std::string& name) {
     if (name.find_first_of(":/") != std::string::npos || name[0] == '\\')
         return false;
     for (const std::string& part : splitList(name, '\\'))
-        if (part == "." || part == "..")
+        if (part == "." || part == ".." || isDeviceName(part))
             return false;
     return true;
 }
@@ -181,13 +249,9 @@ bool isSafeIncludedName(const std::string& name) {
 } // namespace
 
 std::wstring getModuleFileName() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), buffer.size());
-        if (length < buffer.size())
-            return std::wstring(buffer.data(), length);
-        buffer.resize(buffer.size() * 2);
-    }
+    return moduleFileName<wchar_t>([](wchar_t* buffer, DWORD size) {
+        return GetModuleFileNameW(nullptr, buffer, size);
+    });
 }
 
 const std::wstring& getExecutablePathW() {
@@ -334,7 +398,10 @@ std::string makeTempFileName() {
         result = name;
     } else {
         logMessage("GetTempFileName failed (last error %d)", static_cast<int>(GetLastError()));
-        srand(static_cast<unsigned>(time(nullptr)));
+        // Seeded once, so that the attempts of one start try different names.
+        static const bool seeded =
+            (srand(static_cast<unsigned>(time(nullptr)) ^ GetCurrentProcessId()), true);
+        (void)seeded;
         result = directory + "tvo" + std::to_string(rand());
     }
     logMessage("tempFile is %s", result.c_str());

@@ -11,6 +11,7 @@
 #include "core/test_seams.h"
 #include "portable/command_line.h"
 #include "win/encoding.h"
+#include "win/environment.h"
 #include "win/handles.h"
 
 namespace {
@@ -26,15 +27,7 @@ bool isLogSwitch(const std::wstring& word) {
            word == L"/create-qln-log" || word == L"/create-tvo-log";
 }
 
-std::wstring queryEnvironment(const wchar_t* name) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length = GetEnvironmentVariableW(name, buffer.data(), buffer.size());
-        if (length < buffer.size())
-            return std::wstring(buffer.data(), length);
-        buffer.resize(length + 1);
-    }
-}
+std::wstring queryEnvironment(const wchar_t* name) { return readEnvironmentW(name).value_or(L""); }
 
 std::wstring queryCurrentDirectory() {
     std::vector<wchar_t> buffer(MAX_PATH);

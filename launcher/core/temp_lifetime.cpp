@@ -1,5 +1,6 @@
 #include "core/temp_lifetime.h"
 
+#include <cstring>
 #include <vector>
 
 #include "core/log.h"
@@ -12,8 +13,6 @@ namespace {
 // they stay open until the process ends.
 HANDLE ownNameFile = INVALID_HANDLE_VALUE;
 std::vector<HANDLE> adoptedNameFiles;
-
-UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
 // The form that lifts the 260-character limit of the wide file functions.
 std::wstring extendedPath(const std::wstring& path) {
@@ -37,15 +36,29 @@ std::wstring nameFileOf(const std::wstring& directory) {
     return directory.substr(0, mark);
 }
 
-HANDLE openNameFile(const std::wstring& path, DWORD share, bool inheritable) {
+HANDLE openNameFile(const std::wstring& path, DWORD access, DWORD share, bool inheritable) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, inheritable ? TRUE : FALSE};
-    return CreateFileW(extendedPath(path).c_str(), GENERIC_READ, share, &attributes,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(extendedPath(path).c_str(), access, share, &attributes, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Written into the name file by an owner that holds it. Launchers that knew nothing of
+// holding left their name files empty; a directory of theirs may belong to a run that is
+// still going, so the sweep never touches it.
+constexpr char kOwnerMark[] = "held by its launcher\r\n";
+constexpr DWORD kOwnerMarkSize = sizeof kOwnerMark - 1;
+
+bool carriesOwnerMark(HANDLE file) {
+    char text[kOwnerMarkSize] = {};
+    DWORD read = 0;
+    return ReadFile(file, text, kOwnerMarkSize, &read, nullptr) && read == kOwnerMarkSize &&
+           memcmp(text, kOwnerMark, kOwnerMarkSize) == 0;
 }
 
 // Shared among all holders, but never with a deleter.
 HANDLE holdNameFile(const std::wstring& path) {
-    return openNameFile(path, FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+    return openNameFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        true);
 }
 
 // Removes everything below `directory` (in extended form); false when something stays.
@@ -78,9 +91,9 @@ void removeIfEnded(const std::wstring& directory) {
     std::wstring nameFile = nameFileOf(directory);
     if (nameFile.empty())
         return;
-    UniqueFile exclusive(openNameFile(nameFile, 0, false));
-    if (!exclusive)
-        return;  // still held, or a directory some other program named like ours
+    UniqueFile exclusive(openNameFile(nameFile, GENERIC_READ, 0, false));
+    if (!exclusive || !carriesOwnerMark(exclusive.get()))
+        return;  // still held, not ours, or of a launcher that never held its name
     std::wstring extended = extendedPath(directory);
     bool emptied = removeContents(extended);
     if (emptied && RemoveDirectoryW(extended.c_str())) {
@@ -95,7 +108,11 @@ void removeIfEnded(const std::wstring& directory) {
 bool holdTempName(const std::string& nameFile) {
     releaseTempName();
     ownNameFile = holdNameFile(toWide(nameFile, fileCodePage()));
-    return ownNameFile != INVALID_HANDLE_VALUE;
+    if (ownNameFile == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    WriteFile(ownNameFile, kOwnerMark, kOwnerMarkSize, &written, nullptr);
+    return true;
 }
 
 void releaseTempName() {
@@ -123,7 +140,7 @@ bool takeTempDirectoryAlone(const std::string& directory) {
     if (nameFile.empty())
         return true;
     releaseTempName();
-    ownNameFile = openNameFile(nameFile, 0, false);
+    ownNameFile = openNameFile(nameFile, GENERIC_READ, 0, false);
     if (ownNameFile != INVALID_HANDLE_VALUE)
         return true;
     return GetLastError() != ERROR_SHARING_VIOLATION;

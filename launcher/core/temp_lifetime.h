@@ -5,7 +5,8 @@
 // A launcher temp directory "<name>_dir<time>" lives beside the empty file "<name>" that
 // reserved its name. The owner holds that file open for its whole life, and the handle is
 // inherited by every process it starts, so a directory whose file nobody holds belongs to
-// runs that have all ended: the next start of any launcher removes it.
+// runs that have all ended: the next start of any launcher removes it. The owner marks the
+// file; an unmarked one comes from a launcher that never held it and is left alone.
 
 // Opens and holds the name file of a directory this process is about to create; false
 // when the file cannot be held (the directory must then not be used).

@@ -10,6 +10,7 @@
 #include "core/paths.h"
 #include "core/process.h"
 #include "portable/message_text.h"
+#include "win/environment.h"
 #include "win/win32.h"
 
 namespace {
@@ -21,17 +22,10 @@ bool runtimeLibraryOnClassPath = true;
 
 // A variable's text as a buffer of kMaxText would hold it; none when it is not defined.
 std::optional<std::string> environmentValue(const std::string& name) {
-    std::vector<char> buffer(kMaxText);
-    for (;;) {
-        SetLastError(ERROR_SUCCESS);
-        DWORD length = GetEnvironmentVariableA(name.c_str(), buffer.data(), buffer.size());
-        if (length == 0)
-            return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? std::nullopt
-                                                            : std::optional<std::string>("");
-        if (length < buffer.size())
-            return cutToBuffer(std::string(buffer.data(), length), kMaxText);
-        buffer.resize(length + 1);
-    }
+    std::optional<std::string> value = readEnvironment(name.c_str());
+    if (value)
+        *value = cutToBuffer(std::move(*value), kMaxText);
+    return value;
 }
 
 void appendEntry(BoundedText& classPath, const std::string& entry) {
@@ -121,7 +115,8 @@ void appendConfiguredClassPath(BoundedText& classPath) {
 }
 
 std::string buildClassPathOption(const ClassPathSlots& slots) {
-    BoundedText classPath(kMaxClassPathOption);
+    // The JVM takes an option of any length; a cut would drop archives without a word.
+    BoundedText classPath(std::string::npos);
     classPath.append(kClassPathOptionName);
     if (slots.prepend)
         appendEntry(classPath, *slots.prepend);
@@ -143,7 +138,5 @@ std::string buildClassPathOption(const ClassPathSlots& slots) {
             classPath.append(";");
         classPath.append(*slots.append);
     }
-    if (classPath.cut())
-        logError("class path cut to %d characters", static_cast<int>(kMaxClassPathOption));
     return classPath.text();
 }

@@ -1,6 +1,7 @@
 #include "jvm/java_vm_launcher.h"
 
 #include <atomic>
+#include <cstdio>
 #include <utility>
 
 #include "core/config_keys.h"
@@ -13,6 +14,7 @@
 #include "jvm/jvm_options.h"
 #include "jvm/runtime_search.h"
 #include "portable/java_launch.h"
+#include "win/environment.h"
 #include "win/win32.h"
 
 namespace {
@@ -27,6 +29,37 @@ JNIEnv* launchEnv = nullptr;
 std::atomic<bool> created{false};
 bool serviceLauncher = false;
 bool manualJre = false;
+
+// The JVM writes the head of an escaped exception ("Exception in thread ...") through the
+// standard error stream of its own C runtime, the trace through Java. When that stream is
+// buffered (standard error on a pipe), the head arrives only as the process ends, after the
+// launcher's message and torn from its trace. Unbuffered, everything leaves in order.
+void unbufferRuntimeStandardError() {
+    constexpr int kNoBuffering = 0x0004;  // _IONBF of the Microsoft C runtimes
+    using SetBuffer = int(__cdecl*)(FILE*, char*, int, size_t);
+    if (HMODULE ucrt = GetModuleHandleW(L"ucrtbase.dll")) {
+        using Streams = FILE*(__cdecl*)(unsigned);
+        auto stream = reinterpret_cast<Streams>(
+            reinterpret_cast<void*>(GetProcAddress(ucrt, "__acrt_iob_func")));
+        auto setBuffer = reinterpret_cast<SetBuffer>(
+            reinterpret_cast<void*>(GetProcAddress(ucrt, "setvbuf")));
+        if (stream && setBuffer)
+            setBuffer(stream(2), nullptr, kNoBuffering, 0);
+    }
+    // Java 8 and older bring a runtime whose stream table has the layout of msvcrt's.
+    for (const wchar_t* name : {L"msvcr120.dll", L"msvcr100.dll", L"msvcr71.dll"}) {
+        HMODULE crt = GetModuleHandleW(name);
+        if (!crt)
+            continue;
+        using Streams = FILE*(__cdecl*)();
+        auto streams = reinterpret_cast<Streams>(
+            reinterpret_cast<void*>(GetProcAddress(crt, "__iob_func")));
+        auto setBuffer = reinterpret_cast<SetBuffer>(
+            reinterpret_cast<void*>(GetProcAddress(crt, "setvbuf")));
+        if (streams && setBuffer)
+            setBuffer(&streams()[2], nullptr, kNoBuffering, 0);
+    }
+}
 
 // Deletes a JNI local reference when it goes out of scope, so that a long parameter list
 // does not fill the launching thread's local frame.
@@ -53,20 +86,9 @@ private:
 }
 
 std::string environmentValue(const char* name, bool& present) {
-    std::vector<char> buffer(256);
-    for (;;) {
-        SetLastError(ERROR_SUCCESS);
-        DWORD length = GetEnvironmentVariableA(name, buffer.data(), buffer.size());
-        if (length == 0) {
-            present = GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-            return {};
-        }
-        if (length < buffer.size()) {
-            present = true;
-            return std::string(buffer.data(), length);
-        }
-        buffer.resize(length + 1);
-    }
+    std::optional<std::string> value = readEnvironment(name);
+    present = value.has_value();
+    return value.value_or("");
 }
 
 uint32_t consoleOutputCodepage() {
@@ -182,6 +204,7 @@ bool createJavaVM(const ArgumentList& commandLineWords,
     launchEnv = static_cast<JNIEnv*>(env);
     logMessage("JVM created");
     created = true;
+    unbufferRuntimeStandardError();
     return true;
 }
 

@@ -21,6 +21,28 @@ const char kLocatedJvmsKey[] = "SOFTWARE\\brightwell\\tarvo\\locatedjvms";
 const char kInstallationsKey[] = "SOFTWARE\\brightwell\\quillon\\installations";
 constexpr size_t kVersionNameSize = 100;
 
+// Where Oracle's installers register since Java 9; the layout of the two keys above.
+const char kModernRuntimeBaseKey[] = "SOFTWARE\\JavaSoft\\JRE";
+const char kModernJdkBaseKey[] = "SOFTWARE\\JavaSoft\\JDK";
+
+// Runtimes registered under their vendor's key: one sub-key per version or product name,
+// the home in `value` of `below` under it. Searched in this order, after the JavaSoft keys.
+struct VendorLayout {
+    const char* baseKey;
+    const char* below;
+    const char* value;
+    bool runtimeOnly;  // skipped when a JDK is required
+};
+const VendorLayout kVendorLayouts[] = {
+    {"SOFTWARE\\Eclipse Adoptium\\JDK", "\\hotspot\\MSI", "Path", false},
+    {"SOFTWARE\\Eclipse Adoptium\\JRE", "\\hotspot\\MSI", "Path", true},
+    {"SOFTWARE\\Azul Systems\\Zulu", "", "InstallationPath", false},
+    {"SOFTWARE\\Microsoft\\JDK", "\\hotspot\\MSI", "Path", false},
+    {"SOFTWARE\\BellSoft\\Liberica", "", "InstallationPath", false},
+    {"SOFTWARE\\Amazon Corretto\\JDK", "", "JavaHome", false},
+    {"SOFTWARE\\Amazon Corretto\\JDK", "\\MSI", "Path", false},
+};
+
 bool jdkRequired() { return getConfigInt(key::kRequireJdk) != 0; }
 
 // Wine lets every process write machine keys; tests take that right away here.
@@ -67,20 +89,60 @@ bool isBetter(bool haveBest, const std::string& version, const std::string& best
     return !haveBest || compareVersions(version, bestVersion) > 0;
 }
 
-} // namespace
-
-bool findCurrentVersionRuntime(std::string& javaExeOut, std::string& versionOut,
-                               const std::string& minVersion, const std::string& maxVersion) {
-    std::string jdk = currentVersionName(kJdkBaseKey, minVersion, maxVersion);
+// The runtime the "CurrentVersion" values of a JDK and a runtime base key name.
+bool findCurrentVersionIn(const char* jdkBaseKey, const char* runtimeBaseKey,
+                          std::string& javaExeOut, std::string& versionOut,
+                          const std::string& minVersion, const std::string& maxVersion) {
+    std::string jdk = currentVersionName(jdkBaseKey, minVersion, maxVersion);
     std::string runtime =
-        jdkRequired() ? std::string() : currentVersionName(kRuntimeBaseKey, minVersion, maxVersion);
+        jdkRequired() ? std::string() : currentVersionName(runtimeBaseKey, minVersion, maxVersion);
     if (jdk.empty() && runtime.empty())
         return false;
     // On equal names the runtime's entry is taken.
     std::string versionKey = compareVersions(jdk, runtime) > 0
-                                 ? std::string(kJdkBaseKey) + "\\" + jdk
-                                 : std::string(kRuntimeBaseKey) + "\\" + runtime;
+                                 ? std::string(jdkBaseKey) + "\\" + jdk
+                                 : std::string(runtimeBaseKey) + "\\" + runtime;
     return checkJavaSoftVersionKey(versionKey, javaExeOut, versionOut, minVersion, maxVersion);
+}
+
+// The newest acceptable runtime of one vendor layout. Product names such as "zulu-17" are
+// no version names, so every sub-key is tried, greatest name first; the probe judges.
+bool scanVendorLayout(const VendorLayout& layout, std::string& javaExeOut,
+                      std::string& versionOut, const std::string& minVersion,
+                      const std::string& maxVersion) {
+    UniqueRegistryKey base = openRegistryKey(HKEY_LOCAL_MACHINE, layout.baseKey);
+    if (!base)
+        return false;
+    std::vector<std::string> names = listRegistrySubKeys(base.get());
+    base.reset();
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return compareVersions(a, b) < 0;
+    });
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        UniqueRegistryKey entry = openRegistryKey(
+            HKEY_LOCAL_MACHINE, std::string(layout.baseKey) + "\\" + *name + layout.below);
+        if (!entry)
+            continue;
+        std::optional<std::string> home = readRegistryString(entry.get(), layout.value, kMaxText);
+        entry.reset();
+        std::string javaExe, version;
+        if (home && javaExeForHome(javaExe, *home) &&
+            checkJavaExe(javaExe, version, minVersion, maxVersion, false)) {
+            logMessage("found in %s\\%s", layout.baseKey, name->c_str());
+            javaExeOut = javaExe;
+            versionOut = version;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool findCurrentVersionRuntime(std::string& javaExeOut, std::string& versionOut,
+                               const std::string& minVersion, const std::string& maxVersion) {
+    return findCurrentVersionIn(kJdkBaseKey, kRuntimeBaseKey, javaExeOut, versionOut, minVersion,
+                                maxVersion);
 }
 
 bool scanJavaSoftVersions(std::string& javaExeOut, std::string& versionOut,
@@ -111,7 +173,22 @@ bool findJavaSoftRuntime(std::string& javaExeOut, std::string& versionOut,
     if (!jdkRequired() &&
         scanJavaSoftVersions(javaExeOut, versionOut, minVersion, maxVersion, kRuntimeBaseKey))
         return true;
-    return scanJavaSoftVersions(javaExeOut, versionOut, minVersion, maxVersion, kJdkBaseKey);
+    if (scanJavaSoftVersions(javaExeOut, versionOut, minVersion, maxVersion, kJdkBaseKey))
+        return true;
+    // Then the keys of today's installers, in the same order.
+    if (findCurrentVersionIn(kModernJdkBaseKey, kModernRuntimeBaseKey, javaExeOut, versionOut,
+                             minVersion, maxVersion))
+        return true;
+    if (!jdkRequired() && scanJavaSoftVersions(javaExeOut, versionOut, minVersion, maxVersion,
+                                               kModernRuntimeBaseKey))
+        return true;
+    if (scanJavaSoftVersions(javaExeOut, versionOut, minVersion, maxVersion, kModernJdkBaseKey))
+        return true;
+    for (const VendorLayout& layout : kVendorLayouts)
+        if (!(layout.runtimeOnly && jdkRequired()) &&
+            scanVendorLayout(layout, javaExeOut, versionOut, minVersion, maxVersion))
+            return true;
+    return false;
 }
 
 bool scanLocatedJvms(HKEY hive, std::string& javaExeOut, std::string& versionOut,

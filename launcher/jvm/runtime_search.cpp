@@ -17,11 +17,11 @@
 #include "jvm/runtime_registry.h"
 #include "portable/path_text.h"
 #include "win/encoding.h"
+#include "win/environment.h"
 #include "win/handles.h"
 
 namespace {
 
-std::string jvmHome;
 CreateJavaVMFunction createJavaVM = nullptr;
 
 const char kPreferredLocationFile[] = "\\.quillon\\pref_jre.cfg";
@@ -39,21 +39,7 @@ VersionRange configuredRange() {
 }
 
 // The whole value, however long; nothing when the variable is unset.
-std::optional<std::string> environmentValue(const char* name) {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        SetLastError(ERROR_SUCCESS);
-        DWORD length = GetEnvironmentVariableA(name, buffer.data(), buffer.size());
-        if (length == 0) {
-            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND)
-                return std::nullopt;
-            return std::string();
-        }
-        if (length < buffer.size())
-            return std::string(buffer.data(), length);
-        buffer.resize(length + 1);
-    }
-}
+std::optional<std::string> environmentValue(const char* name) { return readEnvironment(name); }
 
 // Sets PATH for the system's loader and for the C runtime's copy; nothing removes it.
 void setPath(const std::optional<std::string>& value) {
@@ -369,12 +355,5 @@ bool bindCreateJavaVM(HMODULE module) {
 }
 
 CreateJavaVMFunction getCreateJavaVM() { return createJavaVM; }
-
-void setJvmHome(const std::string& javaExe) {
-    size_t slash = javaExe.find_last_of('\\');
-    jvmHome = javaExe.substr(0, slash == std::string::npos ? 0 : slash + 1) + "..";
-}
-
-const std::string& getJvmHome() { return jvmHome; }
 
 const char* launcherBitness() { return sizeof(void*) == 8 ? "64" : "32"; }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/jvm_home.h"
 #include "win/win32.h"
 
 // Finds a Java runtime in the configured version range (or checks the one given), loads
@@ -48,10 +49,7 @@ bool bindCreateJavaVM(HMODULE module);
 // Null until a JVM library was bound.
 CreateJavaVMFunction getCreateJavaVM();
 
-// The chosen runtime's home: java.exe's directory followed by "..".
-void setJvmHome(const std::string& javaExe);
-// Empty before a runtime was chosen.
-const std::string& getJvmHome();
+// setJvmHome and getJvmHome: the search sets the home that the core keeps.
 
 // "64" or "32": the bitness the messages about a missing runtime name.
 const char* launcherBitness();

@@ -12,7 +12,7 @@
 #include "core/process.h"
 #include "core/single_instance.h"
 #include "jvm/java_vm_launcher.h"
-#include "jvm/runtime_search.h"
+#include "jvm/runtime_splash.h"
 #include "portable/splash_text.h"
 #include "win/win32.h"
 
@@ -35,10 +35,6 @@ constexpr jint kActionNewText = 2;
 
 using GetCreatedJavaVMsFunction = jint(JNICALL*)(JavaVM** vms, jsize size, jsize* count);
 
-using SplashInitFunction = void (*)();
-using SplashLoadMemoryFunction = int (*)(void* data, int size);
-using SplashCloseFunction = void (*)();
-
 // Shared with the threads that ask for a hide or a new status text. The test and the setting
 // of `splashActive` happen under the lock, and the splash thread creates its window while it
 // holds the lock, so a hide request either finds the window or keeps it from being made.
@@ -47,7 +43,6 @@ std::mutex splashLock;
 bool splashActive = false;
 HWND splashWindow = nullptr;
 std::string statusText;
-SplashCloseFunction splashClose = nullptr;
 
 // Everything below belongs to the splash thread alone.
 struct TextLine {
@@ -67,6 +62,8 @@ struct SplashState {
     HBITMAP image = nullptr;
     bool autoOff = false;
     bool ticking = false;
+    // A thread timer gets its id from the system; the one asked for is ignored.
+    UINT_PTR timer = 0;
     JNIEnv* env = nullptr;
     bool controllerLookedUp = false;
     jclass controller = nullptr;
@@ -239,7 +236,9 @@ void showNewStatusText(JNIEnv* env) {
 }
 
 void stopTicking() {
-    KillTimer(nullptr, kTimerId);
+    if (splash.timer != 0)
+        KillTimer(nullptr, splash.timer);
+    splash.timer = 0;
     splash.ticking = false;
     if (splash.env) {
         detachFromJavaVM();
@@ -306,7 +305,8 @@ void runSplashThread(int showCommand) {
     if (getConfigInt(key::kSplashOnTop) != 0)
         SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     splash.autoOff = getConfigInt(key::kSplashAutoHide) != 0;
-    splash.ticking = SetTimer(nullptr, kTimerId, kTickMilliseconds, nullptr) != 0;
+    splash.timer = SetTimer(nullptr, kTimerId, kTickMilliseconds, nullptr);
+    splash.ticking = splash.timer != 0;
 
     // The thread keeps serving its hidden window after the last tick: it owns the error
     // message boxes, and a thread that ends takes its windows, and their owned boxes, along.
@@ -329,45 +329,6 @@ DWORD WINAPI splashThread(LPVOID parameter) {
         logError("splash screen thread failed");
     }
     return 0;
-}
-
-void showRuntimeSplash() {
-    {
-        std::lock_guard<std::mutex> guard(splashLock);
-        if (splashActive)
-            return;
-    }
-    std::string path = getJvmHome() + "\\bin\\splashscreen.dll";
-    logMessage("loading splashscreen dll from %s", path.c_str());
-    // The library's own dependencies lie beside it in the runtime's bin directory.
-    HMODULE library = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!library) {
-        logError("Could not load splashscreen.dll");
-        return;
-    }
-    auto init = reinterpret_cast<SplashInitFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "SplashInit")));
-    auto loadMemory = reinterpret_cast<SplashLoadMemoryFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "SplashLoadMemory")));
-    auto close = reinterpret_cast<SplashCloseFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "SplashClose")));
-    if (!init || !loadMemory || !close) {
-        logError("Could not find functions in splashscreen.dll");
-        return;
-    }
-    init();
-    HINSTANCE instance = getModuleInstance();
-    HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(kImageResource),
-                                   MAKEINTRESOURCEA(10)); // RT_RCDATA
-    HGLOBAL loaded = resource ? LoadResource(instance, resource) : nullptr;
-    void* data = loaded ? LockResource(loaded) : nullptr;
-    int size = resource ? static_cast<int>(SizeofResource(instance, resource)) : 0;
-    int result = loadMemory(data, size);
-    logMessage("splash load memory returned %d (%p, %p, %d)", result,
-               static_cast<void*>(loaded), data, size);
-    std::lock_guard<std::mutex> guard(splashLock);
-    splashClose = close;
-    splashActive = true;
 }
 
 // Brings this process's windows forward unless one of them already is.
@@ -405,15 +366,7 @@ void showSplashScreen(int showCommand) {
 
 void hideSplashScreen() {
     if (usesRuntimeLibrary()) {
-        SplashCloseFunction close = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(splashLock);
-            if (splashActive)
-                close = splashClose;
-            splashClose = nullptr;
-        }
-        if (close)
-            close();
+        closeRuntimeSplash();
         return;
     }
     logMessage("Hiding splash screen");

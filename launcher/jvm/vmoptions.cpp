@@ -16,8 +16,6 @@ constexpr size_t kMaxIncludeDepth = 16;
 
 const wchar_t kOptionsSuffix[] = L".vmoptions";
 
-UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
-
 // The log shows a file that did not open as a null handle.
 void* loggedHandle(const UniqueFile& file) { return file ? file.get() : nullptr; }
 

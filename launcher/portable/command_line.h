@@ -5,9 +5,11 @@
 #include <vector>
 
 // Splits a command line into words by the launchers' own rules: blanks separate words,
-// double or single quotes group (the other quote is then an ordinary character), a quoted
-// part joins the plain text before it, text right after a closing quote starts a new word,
-// and a backslash means nothing. Char is wchar_t on Windows, char16_t or char in tests.
+// double quotes group anywhere and single quotes only where they open a word (the other
+// quote is then an ordinary character), a quoted part joins the plain text before it, text
+// right after a closing quote starts a new word, and a backslash means nothing. A single
+// quote inside a word is an ordinary character, as in "Bob's.txt" or "don't".
+// Char is wchar_t on Windows, char16_t or char in tests.
 template <class Char>
 void splitCommandLine(std::basic_string_view<Char> text,
                       std::vector<std::basic_string<Char>>& words) {
@@ -17,7 +19,7 @@ void splitCommandLine(std::basic_string_view<Char> text,
     size_t p = 0;
     while (p < text.size()) {
         size_t dq = text.find(kDouble, p);
-        size_t sq = text.find(kSingle, p);
+        size_t sq = text[p] == kSingle ? p : npos;
         size_t sp = text.find(kSpace, p);
         if (text[p] == kSpace) {
             ++p;

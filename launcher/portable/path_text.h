@@ -77,3 +77,28 @@ std::vector<String> splitList(const String& list, typename String::value_type se
     }
     return pieces;
 }
+
+// True for a name Windows gives to a device rather than a file (CON, PRN, AUX, NUL, COM0 to
+// COM9, LPT0 to LPT9), in any letter case, also with an extension or trailing blanks and
+// dots ("nul.txt", "Con ."): opening it reaches the device, not a file in the directory.
+template <class String>
+bool isDeviceName(const String& name) {
+    size_t end = name.find('.');
+    if (end == String::npos)
+        end = name.size();
+    while (end > 0 && name[end - 1] == ' ')
+        --end;
+    if (end != 3 && end != 4)
+        return false;
+    std::string base;
+    for (size_t i = 0; i < end; ++i) {
+        auto c = name[i];
+        if (static_cast<unsigned long>(c) > 0x7F)  // negative narrow bytes turn huge, too
+            return false;
+        base += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    if (end == 3)
+        return base == "CON" || base == "PRN" || base == "AUX" || base == "NUL";
+    return (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '0' &&
+           base[3] <= '9';
+}

@@ -37,6 +37,17 @@ bool readBytes(ByteReader& in, int32_t length, std::string& bytes) {
     return true;
 }
 
+// A failed seek is reported as a failure of the read that was to follow it: reading on
+// would take values from the wrong place.
+bool seekFor(ByteReader& in, uint64_t offset, PayloadField field, ReadFailure& failure) {
+    if (in.seek(offset))
+        return true;
+    failure.field = field;
+    failure.systemError = in.lastError();
+    failure.bytesRead = 0;
+    return false;
+}
+
 } // namespace
 
 const char* internalErrorText(PayloadField field) {
@@ -98,15 +109,14 @@ bool seekToPayload(ByteReader& in, PayloadLocation& location, ReadFailure& failu
     uint32_t rawDataSize = 0;
     uint32_t rawDataOffset = 0;
 
-    in.seek(60);
-    if (!readInt(in, peOffset, failure))
+    if (!seekFor(in, 60, PayloadField::Int, failure) || !readInt(in, peOffset, failure))
         return false;
-    in.seek(static_cast<uint32_t>(peOffset) + 6ull);
-    if (!readShort(in, sections, failure))
+    if (!seekFor(in, static_cast<uint32_t>(peOffset) + 6ull, PayloadField::Short, failure) ||
+        !readShort(in, sections, failure))
         return false;
     location.sectionCount = sections;
-    in.seek(static_cast<uint32_t>(peOffset) + 20ull);
-    if (!readShort(in, optionalHeaderSize, failure))
+    if (!seekFor(in, static_cast<uint32_t>(peOffset) + 20ull, PayloadField::Short, failure) ||
+        !readShort(in, optionalHeaderSize, failure))
         return false;
     location.optionalHeaderSize = optionalHeaderSize;
 
@@ -115,18 +125,18 @@ bool seekToPayload(ByteReader& in, PayloadLocation& location, ReadFailure& failu
     int64_t sizeField = int64_t{static_cast<uint32_t>(peOffset)} + optionalHeaderSize +
                         40 * int64_t{sections};
     location.lastSectionEntry = sizeField - 16;
-    in.seek(static_cast<uint64_t>(sizeField));
-    if (!readExact(in, rawDataSize, PayloadField::Int, failure))
+    if (!seekFor(in, static_cast<uint64_t>(sizeField), PayloadField::Int, failure) ||
+        !readExact(in, rawDataSize, PayloadField::Int, failure))
         return false;
     location.rawDataSize = rawDataSize;
-    in.seek(static_cast<uint64_t>(sizeField) + 4);
-    if (!readExact(in, rawDataOffset, PayloadField::Int, failure))
+    if (!seekFor(in, static_cast<uint64_t>(sizeField) + 4, PayloadField::Int, failure) ||
+        !readExact(in, rawDataOffset, PayloadField::Int, failure))
         return false;
     location.rawDataOffset = rawDataOffset;
 
     location.payloadStart = uint64_t{rawDataSize} + rawDataOffset;
-    in.seek(location.payloadStart);
-    return true;
+    // The payload header's first field is read from there next.
+    return seekFor(in, location.payloadStart, PayloadField::Int, failure);
 }
 
 bool readPayloadHeader(ByteReader& in, PayloadHeader& header, ReadFailure& failure) {

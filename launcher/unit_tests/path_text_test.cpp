@@ -92,3 +92,34 @@ TEST(SplitList, SkipsEmptyPieces) {
 }
 
 } // namespace
+
+namespace {
+
+struct DeviceCase {
+    const char* name;
+    bool device;
+};
+
+class DeviceNames : public ::testing::TestWithParam<DeviceCase> {};
+
+TEST_P(DeviceNames, AreRecognised) {
+    const DeviceCase& c = GetParam();
+    EXPECT_EQ(isDeviceName(std::string(c.name)), c.device) << c.name;
+    std::u16string wide(c.name, c.name + strlen(c.name));
+    EXPECT_EQ(isDeviceName(wide), c.device) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DeviceNames,
+    ::testing::Values(DeviceCase{"CON", true}, DeviceCase{"con", true}, DeviceCase{"Nul.txt", true},
+                      DeviceCase{"AUX.tar.gz", true}, DeviceCase{"prn", true},
+                      DeviceCase{"COM1", true}, DeviceCase{"com9.log", true},
+                      DeviceCase{"LPT1", true}, DeviceCase{"lpt0.x", true},
+                      DeviceCase{"CON .txt", true}, DeviceCase{"nul ", true},
+                      DeviceCase{"CONSOLE", false}, DeviceCase{"CON1", false},
+                      DeviceCase{"COM", false}, DeviceCase{"COM10", false},
+                      DeviceCase{"LPTX", false}, DeviceCase{"xcon", false},
+                      DeviceCase{"NULL.txt", false}, DeviceCase{".con", false},
+                      DeviceCase{"", false}, DeviceCase{"c\xC3\xB6n", false}));
+
+} // namespace

@@ -316,6 +316,51 @@ TEST(SeekToPayload, TruncatedImageFailsAtTheFieldItWasReading) {
     EXPECT_EQ(location.payloadStart, image.payloadStart);
 }
 
+// A reader whose seek number `failing` (counted from 0) fails with a system error.
+class SeekFailingReader final : public ByteReader {
+public:
+    SeekFailingReader(std::string_view bytes, int failing) : inner_(bytes), failing_(failing) {}
+    bool seek(uint64_t offset) override {
+        if (seeks_++ == failing_)
+            return false;
+        return inner_.seek(offset);
+    }
+    uint64_t position() const override { return inner_.position(); }
+    size_t read(void* buffer, size_t size) override { return inner_.read(buffer, size); }
+    uint32_t lastError() const override { return kNegativeSeek; }
+    static constexpr uint32_t kNegativeSeek = 131;
+
+private:
+    SpanReader inner_;
+    int failing_;
+    int seeks_ = 0;
+};
+
+TEST(SeekToPayload, EveryFailedSeekStopsTheWalk) {
+    // The field of the read each seek prepares: PE offset, section count, optional header
+    // size, raw data size, raw data offset, payload magic.
+    const PayloadField following[] = {PayloadField::Int,   PayloadField::Short,
+                                      PayloadField::Short, PayloadField::Int,
+                                      PayloadField::Int,   PayloadField::Int};
+    PeImage image = buildPeImage(contiguousLayout(2), "payload");
+    for (int failing = 0; failing < 6; ++failing) {
+        SCOPED_TRACE(failing);
+        SeekFailingReader in(image.bytes, failing);
+        PayloadLocation location;
+        ReadFailure failure;
+        EXPECT_FALSE(seekToPayload(in, location, failure));
+        EXPECT_EQ(fieldName(failure.field), fieldName(following[failing]));
+        EXPECT_EQ(failure.systemError, SeekFailingReader::kNegativeSeek);
+        EXPECT_EQ(failure.bytesRead, 0u);
+        EXPECT_EQ(location.rawDataOffset.has_value(), failing == 5);
+    }
+    SeekFailingReader untouched(image.bytes, 6);
+    PayloadLocation location;
+    ReadFailure failure;
+    EXPECT_TRUE(seekToPayload(untouched, location, failure));
+    EXPECT_EQ(location.payloadStart, image.payloadStart);
+}
+
 TEST(SeekToPayload, ImageWithoutPayloadFailsOnTheMagic) {
     PeImage image = buildPeImage(contiguousLayout(2), "");
     SpanReader in(image.bytes);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 namespace {
@@ -52,6 +53,10 @@ TEST(CentredOrigin, CentresInTheRectangle) {
         {"as large as the screen", 0, 0, 800, 600, 800, 600, 0, 0},
         {"larger than the screen", 0, 0, 800, 600, 1000, 700, -100, -50},
         {"odd negative leftover rounds towards zero", 0, 0, 800, 600, 801, 601, 0, 0},
+        // Extreme sizes are capped instead of overflowing.
+        {"largest width and height", 0, 0, 800, 600, INT_MAX, INT_MAX, -8388208, -8388308},
+        {"smallest width and height", 0, 0, 800, 600, INT_MIN, INT_MIN, 8389008, 8388908},
+        {"extreme rectangle", INT_MIN, INT_MIN, INT_MAX, INT_MAX, 0, 0, 16777216, 16777216},
     };
     for (const Case& c : cases) {
         WindowOrigin origin = centredOrigin(c.left, c.top, c.right, c.bottom, c.width, c.height);

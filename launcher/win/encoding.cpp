@@ -1,5 +1,9 @@
 #include "win/encoding.h"
 
+#include "portable/code_page.h"
+
+UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
+
 std::wstring toWide(std::string_view text, UINT codePage) {
     if (text.empty())
         return std::wstring();
@@ -27,11 +31,13 @@ std::string toNarrow(std::wstring_view text, UINT codePage) {
 bool fitsCodePage(std::wstring_view text, UINT codePage) {
     if (text.empty())
         return true;
+    // CP_ACP may itself be UTF-8 ("Beta: Unicode UTF-8"): the rules follow the real page.
+    UINT resolved = codePage == CP_ACP ? GetACP() : codePage == CP_OEMCP ? GetOEMCP() : codePage;
+    NarrowConversionRules rules = narrowConversionRules(resolved);
     BOOL usedDefault = FALSE;
-    BOOL* usedDefaultOut = (codePage == CP_UTF8 || codePage == CP_UTF7) ? nullptr : &usedDefault;
-    int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(),
+    int length = WideCharToMultiByte(resolved, rules.flags, text.data(),
                                      static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     usedDefaultOut);
+                                     rules.reportsDefaultUsed ? &usedDefault : nullptr);
     return length > 0 && !usedDefault && toWide(toNarrow(text, codePage), codePage) == text;
 }
 

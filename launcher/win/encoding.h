@@ -6,6 +6,9 @@
 #include "win/win32.h"
 
 // All conversions between narrow and UTF-16 text live here.
+
+// The code page of the narrow file functions: ANSI unless a program switched them to OEM.
+UINT fileCodePage();
 std::wstring toWide(std::string_view text, UINT codePage = CP_ACP);
 std::string toNarrow(std::wstring_view text, UINT codePage = CP_ACP);
 // True when `text` survives a round trip through the code page unchanged.

@@ -415,7 +415,9 @@ public final class PackerConfig {
     /**
      * Joins words so that the launcher's splitter gives them back unchanged. The splitter knows
      * double and single quotes, each running to the next quote of the same kind, and no escapes:
-     * a word with a blank or a quote is wrapped in the quote it does not contain.
+     * a word with a blank or a quote is wrapped in the quote it does not contain. So is a word
+     * with a variable reference: the launcher splits after expansion, and the value may hold
+     * blanks (a launcher under "C:\Program Files").
      */
     static String joinCommandLine(List<String> words) {
         StringBuilder sb = new StringBuilder();
@@ -425,7 +427,8 @@ public final class PackerConfig {
             }
             boolean hasDouble = word.indexOf('"') >= 0;
             boolean hasSingle = word.indexOf('\'') >= 0;
-            if (!word.isEmpty() && word.indexOf(' ') < 0 && !hasDouble && !hasSingle) {
+            boolean variable = word.contains("${") || word.contains("%TARVO_") || word.contains("%QUILLON_");
+            if (!word.isEmpty() && word.indexOf(' ') < 0 && !hasDouble && !hasSingle && !variable) {
                 sb.append(word);
             } else if (!hasDouble) {
                 sb.append('"').append(word).append('"');
@@ -535,6 +538,10 @@ public final class PackerConfig {
         for (String part : parts) {
             if (part.isEmpty() || part.equals(".") || part.equals("..")) {
                 throw fail(prefix + " must be a file name, optionally with one subdirectory before a \"\\\"");
+            }
+            if (part.replaceFirst("\\..*$", "").replaceFirst(" +$", "").toUpperCase(java.util.Locale.ROOT)
+                    .matches("CON|PRN|AUX|NUL|COM[0-9]|LPT[0-9]")) {
+                throw fail(prefix + " is the Windows device name \"" + part + "\", which cannot name a file");
             }
         }
     }

@@ -22,6 +22,7 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.CsvSource;
 import org.junit.jupiter.params.provider.MethodSource;
+import org.junit.jupiter.params.provider.ValueSource;
 
 class PackerConfigTest {
 
@@ -262,6 +263,22 @@ class PackerConfigTest {
     }
 
     @ParameterizedTest(name = "{0}")
+    @ValueSource(strings = {"CON", "nul.txt", "lib\\\\Aux.jar", "COM1", "lpt9.log", "Prn .x"})
+    void refusesIncludedNamesThatAreDevices(String name) throws Exception {
+        file(dir, "f", new byte[0]);
+        PackerException e = assertThrows(PackerException.class, () -> load(
+                "{'includedFiles': [{'name': '" + name + "', 'source': 'f'}]}"));
+        assertTrue(e.getMessage().contains("Windows device name"), e.getMessage());
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @ValueSource(strings = {"CONSOLE.txt", "null", "COM10", "lib\\\\lpt.jar", "con1.dll"})
+    void acceptsNamesThatOnlyLookLikeDevices(String name) throws Exception {
+        file(dir, "f", new byte[0]);
+        load("{'includedFiles': [{'name': '" + name + "', 'source': 'f'}]}");
+    }
+
+    @ParameterizedTest(name = "{0}")
     @CsvSource(delimiter = '|', quoteCharacter = '`', value = {
         "20005 | Need %S-bit Java (100%%)",
         "20005 | Need %hs-bit Java",
@@ -317,6 +334,23 @@ class PackerConfigTest {
                 Arrays.asList("'single' quoted", "\"double\" quoted"));
     }
 
+    /** The launcher expands before it splits: a word with a reference is quoted whole. */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', value = {
+        "-Dapp.home=${launcher:sys.launcherDirectory} | \"-Dapp.home=${launcher:sys.launcherDirectory}\"",
+        "${TMP}\\x.log | \"${TMP}\\x.log\"",
+        "%QUILLON_EXEDIR%lib | \"%QUILLON_EXEDIR%lib\"",
+        "%TARVO_TEMPDIR% | \"%TARVO_TEMPDIR%\"",
+        "50% | 50%",
+    })
+    void quotesEveryWordWithAVariableReference(String word, String joined) {
+        assertEquals(joined, PackerConfig.joinCommandLine(Collections.singletonList(word)));
+        String value = "C:\\Program Files\\Gr\u00fc\u00dfe \u00c4pp\\";
+        String expanded = joined.replace("${launcher:sys.launcherDirectory}", value).replace("${TMP}", value)
+                .replace("%QUILLON_EXEDIR%", value).replace("%TARVO_TEMPDIR%", value);
+        assertEquals(1, split(expanded).size(), expanded);
+    }
+
     @Test
     void joinRefusesAWordWithBothQuotes() {
         assertThrows(IllegalArgumentException.class,
@@ -329,7 +363,8 @@ class PackerConfigTest {
         int p = 0;
         while (p < text.length()) {
             int dq = text.indexOf('"', p);
-            int sq = text.indexOf('\'', p);
+            // A single quote groups only where it opens a word.
+            int sq = text.charAt(p) == '\'' ? p : -1;
             int sp = text.indexOf(' ', p);
             if (text.charAt(p) == ' ') {
                 p++;
