@@ -486,3 +486,83 @@ def test_quiet_with_splash_shows_the_progress_dialog_but_no_extraction_box(
     shown = run(exe, env=environment(test_dir, TARVO_JAVA_HOME=winpath(stand_in_home)))
     assert shown.exit_code == 1
     assert [(b.caption, b.text) for b in shown.boxes] == [("Setup Test", TEXTS["20016"])]
+
+
+# ---------------------------------------------------------------------------------------
+# Console switches and the reboot marker
+
+@pytest.mark.parametrize("args, quiet", [
+    (["-c"], True),
+    (["-console", "-c"], True),
+    (["-c", "-console"], True),
+    (["-console"], False),
+    (["-C"], False),
+])
+def test_console_switches(setup_exe, run, test_dir, args, quiet):
+    raw = tar_bytes([("bin/", None), ("lib/", None)])  # no file: refused as damaged
+    archive = gzip_file(test_dir / "jre.tar.gz", raw)
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)}]})
+    result = run(exe, args=args, env=environment(test_dir))
+    assert result.exit_code == 1
+    assert ("Quiet installer." in result.log) == quiet
+    if quiet:
+        # Quiet, and the fatal error goes to the standard error stream.
+        assert result.boxes == []
+        assert result.stderr_text.startswith(CORRUPTED)
+    else:
+        # The progress dialog runs the work and the error is a box.
+        assert "Starting work" in result.log
+        assert result.box.text.startswith(CORRUPTED)
+
+
+def test_console_switch_without_a_runtime_aborts_with_83(setup_exe, run, test_dir, registry):
+    exe = setup_exe({"searchSequence": [{"type": "A", "value": "Z:\\nowhere"}]})
+    result = run(exe, args=["-c"], env=environment(test_dir, TARVO_JAVA_HOME=None))
+    assert result.exit_code == 83
+    assert "No JRE found. Aborting." in result.stdout_text
+    assert result.boxes == []
+    assert not registry.values(HAND_OVER)
+
+
+def seamed(exe):
+    """Never run the reboot marker on a stub that could really reboot."""
+    if b"QLN_TEST_REBOOT_FILE" not in exe.read_bytes():
+        pytest.fail(f"{exe} is not a test build: it would really reboot")
+    return exe
+
+
+@pytest.mark.parametrize("tail, reboots", [
+    ("__qln_reboot", True),
+    ("__qln_reboot ", False),
+    ("__qln_reboot -q", False),
+    ("-q __qln_reboot", False),
+    ("__qln_rebootx", False),
+    ("__QLN_REBOOT", False),
+])
+def test_reboot_marker_only_as_the_whole_tail(launcher, run, test_dir, tmp_dir, tail, reboots):
+    # A stub without payload: the marker is handled before anything is read, any other
+    # tail fails at reading the configuration.
+    exe = test_dir / "bare-setup.exe"
+    shutil.copy(launcher("setup-launcher"), exe)
+    marker = tmp_dir / "reboot-requested"
+    result = run(seamed(exe), cmdline=f'"{winpath(exe)}" {tail}',
+                 env={"QLN_TEST_REBOOT_FILE": winpath(marker), "TARVO_LOG": "yes"})
+    assert marker.exists() == reboots
+    if reboots:
+        assert (result.exit_code, result.boxes, result.log) == (0, [], None)
+    else:
+        assert result.exit_code == 1
+        assert result.box.text.startswith("Internal Error: readInt")
+
+
+def test_reboot_marker_with_a_payload_runs_nothing_else(setup_exe, run, test_dir, tmp_dir,
+                                                        registry):
+    exe = seamed(setup_exe({"integrityCheck": True}))
+    marker = tmp_dir / "reboot-requested"
+    result = run(exe, cmdline=f'"{winpath(exe)}" __qln_reboot',
+                 env=environment(test_dir, QLN_TEST_REBOOT_FILE=winpath(marker)))
+    assert marker.exists()
+    assert (result.exit_code, result.boxes, result.log) == (0, [], None)
+    assert not main_called(test_dir)
+    assert not list((test_dir / "tmp").glob("tvo*"))
+    assert not registry.values(HAND_OVER)

@@ -287,3 +287,27 @@ def test_a_body_longer_than_announced_is_never_written_past_its_length(
     assert result.exit_code == 0, log
     assert "untaring JRE was successful" in log
     assert "download longer than announced" not in log
+
+
+def test_cancel_in_the_progress_dialog_during_the_download(download_setup, serve, start, run,
+                                                           registry, test_dir, archive_bytes):
+    server = serve({"/jre.tar.gz": send(archive_bytes, pieces=60, pause=0.3)})
+    exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1"})
+    running = start(exe, env=environment(test_dir), timeout=180)
+    partial = lambda: list((test_dir / "tmp").glob("*_dir*/jre.tar.gz"))
+    limit = time.monotonic() + 120
+    while not (partial() and partial()[0].stat().st_size > 0) and time.monotonic() < limit:
+        time.sleep(0.1)
+    assert partial(), "the download did not begin"
+    values = registry.values(HAND_OVER)
+    assert values.get("InstallStarted") == 1
+    assert any(name.startswith("InstallStarted_") for name in values)
+    code, _ = probe(run, test_dir, "MyDialogClass", "cancel", name="cancel")
+    assert code == 0
+    result = running.wait()
+    assert (result.exit_code, result.boxes) == (0, []), result.log
+    assert registry.values(HAND_OVER) == {}
+    assert list((test_dir / "tmp").glob("tvo*")) == []
+    assert not main_called(test_dir)
+    log = result.log.splitlines()
+    assert "Canceled installer" in log and "Worker stopped after cancel" in log

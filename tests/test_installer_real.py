@@ -106,14 +106,14 @@ def real_setup(pack, setup_jar):
     """real_setup(archive=None, keys=None): an installer with the Java installer and, given
     an archive, a bundled runtime."""
 
-    def make(archive=None, keys=None):
+    def make(archive=None, keys=None, **extra):
         files = [{"name": "setup.jar", "source": str(setup_jar)},
                  {"name": "runtime.jar", "source": str(RUNTIME_JAR)}]
         if archive:
             files.append({"name": "jre.tar.gz", "source": str(archive)})
         config = {"flavor": "t", "applicationType": "gui", "mainClass": "setup.Main",
                   "localizedTexts": TEXTS, "includedFiles": files,
-                  "keys": {"159": "1", **(keys or {})}}
+                  "keys": {"159": "1", **(keys or {})}, **extra}
         return pack(config, stub="setup-launcher", name="setup.exe")
 
     return make
@@ -197,6 +197,43 @@ def test_cancel_ends_with_0_and_deletes_both_values(real_setup, start, run, regi
     assert result.exit_code == 0
     assert "Canceled installer" in result.log
     assert registry.values(HAND_OVER) == {}
+
+
+def launcher_dirs(test_dir):
+    return list((test_dir / "tmp").glob("*_dir*"))
+
+
+def unpacked_files(test_dir):
+    return sum(len(list(jre.rglob("*"))) for jre in (test_dir / "tmp").glob("*_dir*/jre"))
+
+
+# Cancel while the worker is inside a step: the seam stretches the step so that the press
+# lands in it. A worker that went on writing while the directory is deleted would turn
+# the cancel into a failure (a box, exit code 1) or leave files behind.
+@pytest.mark.parametrize("step, pause, mode, inside", [
+    ("integrity", "integrity:5", [], lambda d: not launcher_dirs(d)),
+    ("extract", "extract:3000", [], lambda d: launcher_dirs(d)),
+    ("unpack", "unpack:20", [], lambda d: unpacked_files(d) > 40),
+    ("unpack-console-errors", "unpack:20", ["-q", "-splash"], lambda d: unpacked_files(d) > 40),
+], ids=lambda v: v if isinstance(v, str) else "")
+def test_cancel_inside_a_step_ends_with_0_and_leaves_nothing(real_setup, start, run, registry,
+                                                             test_dir, runtime_archive, step,
+                                                             pause, mode, inside):
+    marker = test_dir / "marks.txt"
+    exe = real_setup(runtime_archive, integrityCheck=step == "integrity")
+    running = start(exe, args=[*mode, "mark", winpath(marker), "exit", "9"],
+                    env={**ENV, "QLN_TEST_STEP_PAUSE": pause}, timeout=300)
+    wait_for(lambda: inside(test_dir), f"the worker inside the {step} step")
+    code, _ = probe(run, test_dir, "live", "60000", "cancel")
+    assert code == 0
+    result = running.wait()
+    assert (result.exit_code, result.boxes) == (0, []), result.log
+    assert not marker.exists()
+    assert list((test_dir / "tmp").glob("tvo*")) == []
+    assert registry.values(HAND_OVER) == {}
+    log = result.log.splitlines()
+    assert "untaring JRE was successful" not in log
+    assert "Canceled installer" in log and "Worker stopped after cancel" in log
 
 
 def test_the_java_side_ends_the_wait_before_any_window(real_setup, start, run, registry,

@@ -1,5 +1,6 @@
 #include "core/errors.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "core/config_keys.h"
@@ -15,6 +16,8 @@ namespace {
 bool dialogMode = true;
 HWND ownerWindow = nullptr;
 void (*hideSplash)() = nullptr;
+std::atomic<int> cancelledCode{-1};
+std::atomic<DWORD> exitingThread{0};
 
 std::wstring longPathOrSame(const std::wstring& path) {
     wchar_t buffer[kMaxText];
@@ -39,6 +42,10 @@ void writeToStandardError(const std::string& text) {
 } // namespace
 
 void showErrorMessage(const std::string& text) {
+    if (cancelledExit()) {
+        logMessage("after cancel: %s", text.c_str());
+        return;
+    }
     if (hideSplash)
         hideSplash();
     std::string composed = text;
@@ -54,6 +61,10 @@ void showErrorMessage(const std::string& text) {
 }
 
 void showErrorMessageW(const std::wstring& text) {
+    if (cancelledExit()) {
+        logMessage("after cancel: %S", text.c_str());
+        return;
+    }
     if (hideSplash)
         hideSplash();
     std::wstring composed = text;
@@ -99,6 +110,16 @@ void fatalLocalizedMessage(int32_t key) {
 }
 
 void exitLauncher(int code) {
+    DWORD self = GetCurrentThreadId();
+    DWORD none = 0;
+    if (!exitingThread.compare_exchange_strong(none, self) && none != self) {
+        // Another thread is deleting the directory and ending the process; this one must
+        // neither write into it nor end the process with its own code first.
+        for (;;)
+            Sleep(INFINITE);
+    }
+    if (cancelledExit())
+        code = cancelledCode;
     const std::string& directory = getLauncherTempDirectory();
     // A process this one started may still use the directory; the sweep of a later start
     // removes it once that one has ended too.
@@ -110,6 +131,9 @@ void exitLauncher(int code) {
     fflush(nullptr);
     ExitProcess(static_cast<UINT>(code));
 }
+
+void setCancelledExitCode(int code) { cancelledCode = code; }
+bool cancelledExit() { return cancelledCode >= 0; }
 
 void setConsoleErrorMode() { dialogMode = false; }
 bool errorDialogMode() { return dialogMode; }

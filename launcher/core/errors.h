@@ -18,8 +18,14 @@ void showMessageW(int32_t key, const wchar_t* argument);
 [[noreturn]] void fatalMessageW(int32_t key, const wchar_t* argument);
 [[noreturn]] void fatalLocalizedMessage(int32_t key);
 
-// Deletes the launcher temp directory and ends the process at once with `code`.
+// Deletes the launcher temp directory and ends the process at once with `code`. The first
+// thread to get here ends the process; another one that follows waits for that end.
 [[noreturn]] void exitLauncher(int code);
+
+// After the user cancelled, the process ends with `code` whatever fails next: a worker that
+// finds its files deleted under it shows no message and cannot turn the cancel into a failure.
+void setCancelledExitCode(int code);
+bool cancelledExit();
 
 // Errors go to standard error from now on; there is no way back.
 void setConsoleErrorMode();

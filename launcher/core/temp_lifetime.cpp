@@ -146,6 +146,22 @@ bool takeTempDirectoryAlone(const std::string& directory) {
     return GetLastError() != ERROR_SHARING_VIOLATION;
 }
 
+bool removeOwnTempDirectory(const std::string& directory) {
+    if (directory.empty() || !takeTempDirectoryAlone(directory))
+        return false;
+    std::wstring wide = toWide(directory, fileCodePage());
+    std::wstring extended = extendedPath(wide);
+    if (!removeContents(extended) || !RemoveDirectoryW(extended.c_str()))
+        return false;
+    std::wstring nameFile = nameFileOf(wide);
+    if (!nameFile.empty()) {
+        releaseTempName();
+        DeleteFileW(extendedPath(nameFile).c_str());
+    }
+    logMessage("removed temp dir %s", directory.c_str());
+    return true;
+}
+
 void sweepEndedTempDirectories(const std::wstring& tempDirectory) {
     if (tempDirectory.empty())
         return;

@@ -21,6 +21,10 @@ void adoptTempDirectory(const std::wstring& directory);
 // this process holds it alone until it ends, so no sweep starts on a half-removed directory.
 bool takeTempDirectoryAlone(const std::string& directory);
 
+// Removes this process's directory with everything inside it, however deep, and its name
+// file, when no other process holds it; false when something stayed.
+bool removeOwnTempDirectory(const std::string& directory);
+
 // Removes every launcher temp directory in `tempDirectory` whose runs have all ended,
 // with everything inside it, and its name file.
 void sweepEndedTempDirectories(const std::wstring& tempDirectory);

@@ -9,6 +9,7 @@
 #include "core/configuration.h"
 #include "core/errors.h"
 #include "core/log.h"
+#include "installer/cancel.h"
 #include "installer/dialogs.h"
 #include "installer/installer_state.h"
 #include "portable/payload.h"
@@ -81,6 +82,8 @@ void verifyExecutableIntegrity(HWND progressDialog) {
             int64_t checked = 0;
             int lastPercent = 0;
             while (checked < length) {
+                cancelPoint();
+                pauseForTests("integrity");
                 size_t want = static_cast<size_t>(std::min<int64_t>(kCheckBlock, length - checked));
                 size_t got = in.read(buffer, want);
                 if (got == 0) {
@@ -108,7 +111,7 @@ void verifyExecutableIntegrity(HWND progressDialog) {
         }
     }
     file.reset();
-    if (computed == expected)
+    if (computed == expected || cancelledExit())
         return;
     std::wstring caption = getConfigMessage(key::kTextInstallerCaption);
     std::wstring text = getConfigMessage(key::kTextDataDamaged);

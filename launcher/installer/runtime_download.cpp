@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "installer/cancel.h"
 #include "installer/dialogs.h"
 #include "installer/installer_state.h"
 #include "installer/resource_ids.h"
@@ -203,6 +204,8 @@ bool transferToFile(HWND dialog, HINTERNET internet, HINTERNET url, DWORD length
     bool firstStatus = true;
     DWORD received = 0;
     while (received < length) {
+        // A cancel leaves the partial file to the deletion of the launcher temp directory.
+        cancelPoint();
         DWORD got = 0;
         DWORD want = std::min<DWORD>(kReadBlock, length - received);
         if (!wininet.readFile(url, buffer, want, &got)) {
@@ -359,6 +362,7 @@ void downloadRuntime(HWND dialog, const std::wstring& url) {
         if (downloadAttempt(dialog, url, "jre.tar.gz"))
             break;
         Sleep(1000);
+        cancelPoint();
         logError("Retry JRE download");
         if (attempt == kAttempts)
             fatalLocalizedMessage(key::kTextDownloadFailed);

@@ -8,6 +8,7 @@
 #include "core/configuration.h"
 #include "core/errors.h"
 #include "core/log.h"
+#include "installer/cancel.h"
 #include "installer/dialogs.h"
 #include "jvm/pack200.h"
 #include "jvm/runtime_search.h"
@@ -44,10 +45,15 @@ public:
     FileSink(HWND progressDialog, int32_t totalSize)
         : dialog_(progressDialog), totalSize_(totalSize) {}
 
+    // A cancel stops the extraction between entries and blocks; the unwinding closes the
+    // open file and the archive.
     void makeDirectory(const std::string& path) override {
+        cancelPoint();
         CreateDirectoryA(path.c_str(), nullptr);
     }
     void beginFile(int64_t streamPosition) override {
+        pauseForTests("unpack");
+        cancelPoint();
         showProgress(streamPosition);
         lastProgress_ = 0;
         firstBlock_ = true;
@@ -69,6 +75,7 @@ public:
         return true;
     }
     void fileProgress(int64_t streamPosition) override {
+        cancelPoint();
         DWORD now = GetTickCount();
         if (firstBlock_ || now - lastProgress_ >= kProgressIntervalMillis) {
             firstBlock_ = false;
@@ -111,36 +118,54 @@ DWORD WINAPI unpackProgressThread(LPVOID parameter) {
     return 0;
 }
 
+// Closes the archive and goes back to the directory it started in, also when a cancel
+// unwinds the extraction.
+class ExtractionScope {
+public:
+    explicit ExtractionScope(gzFile archive) : archive_(archive) {
+        GetCurrentDirectoryA(MAX_PATH, previous_);
+    }
+    ~ExtractionScope() {
+        SetCurrentDirectoryA(previous_);
+        gzclose(archive_);
+    }
+    ExtractionScope(const ExtractionScope&) = delete;
+    ExtractionScope& operator=(const ExtractionScope&) = delete;
+
+private:
+    gzFile archive_;
+    char previous_[MAX_PATH] = "";
+};
+
 } // namespace
 
 bool untarGzip(const std::string& archivePath, const std::string& targetDirectory,
                HWND progressDialog, int32_t totalSize) {
-    char previous[MAX_PATH] = "";
-    GetCurrentDirectoryA(MAX_PATH, previous);
     gzFile archive = gzopen(archivePath.c_str(), "rb");
     if (!archive) {
         logError("Could not open gz-file");
         return false;
     }
-    if (!SetCurrentDirectoryA(targetDirectory.c_str())) {
-        logError("Could not change to %s (%d)", targetDirectory.c_str(),
-                 static_cast<int>(GetLastError()));
-        gzclose(archive);
-        return false;
-    }
-    GzSource in(archive);
-    FileSink out(progressDialog, totalSize);
-    TarResult result = extractTarStream(in, out);
-    if (result.status == TarStatus::OpenFailed) {
-        char text[kMaxText];
-        snprintf(text, sizeof text, "Could not open file %s\n", result.failedPath.c_str());
-        logError("%s", text);
-        fatalError(text);
+    TarResult result;
+    {
+        ExtractionScope scope(archive);
+        if (!SetCurrentDirectoryA(targetDirectory.c_str())) {
+            logError("Could not change to %s (%d)", targetDirectory.c_str(),
+                     static_cast<int>(GetLastError()));
+            return false;
+        }
+        GzSource in(archive);
+        FileSink out(progressDialog, totalSize);
+        result = extractTarStream(in, out);
+        if (result.status == TarStatus::OpenFailed) {
+            char text[kMaxText];
+            snprintf(text, sizeof text, "Could not open file %s\n", result.failedPath.c_str());
+            logError("%s", text);
+            fatalError(text);
+        }
     }
     for (const std::string& error : result.errors)
         logError("%s", error.c_str());
-    SetCurrentDirectoryA(previous);
-    gzclose(archive);
     bool done = result.status == TarStatus::Done;
     if (done)
         logMessage("untaring JRE was successful");

@@ -12,6 +12,7 @@
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "installer/cancel.h"
 #include "installer/dialogs.h"
 #include "installer/installer_state.h"
 #include "installer/integrity.h"
@@ -48,9 +49,12 @@ DWORD WINAPI workerThread(LPVOID parameter) {
             runtimeDownloadStep(dialog);
         else
             runInstallerWork(dialog);
+    } catch (const InstallCancelled&) {
+        parkAfterCancel();
     } catch (...) {
         fatalError("Internal Error: unexpected failure");
     }
+    workerEnded();
     PostMessageW(dialog, kWorkFinished, 0, 0);
     return 0;
 }
@@ -79,6 +83,8 @@ void changeToTempDirectory() {
 }
 
 void showErrorBox(int32_t textKey) {
+    if (cancelledExit())
+        return;
     std::wstring caption = getConfigMessage(key::kTextInstallerCaption);
     std::wstring text = getConfigMessage(textKey);
     MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
@@ -114,6 +120,7 @@ void unpackIncludedPackFiles() {
         if (entry.empty())
             break;
         if (entry.size() >= 5 && entry.compare(entry.size() - 5, 5, ".pack") == 0) {
+            cancelPoint();
             logMessage("unpacking %s", entry.c_str());
             runUnpack200(getJvmHome(), getLauncherTempDirectory() + "\\" + entry);
         }
@@ -142,6 +149,7 @@ INT_PTR CALLBACK progressDialogProc(HWND window, UINT message, WPARAM wParam, LP
     }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            requestCancel();
             logMessage("Canceled installer");
             setInstallStarted(false, true, true);
             EndDialog(window, LOWORD(wParam));
@@ -167,6 +175,7 @@ DWORD runInstallerWork(HWND progressDialog) {
     }
     if (!restart)
         verifyExecutableIntegrity(progressDialog);
+    cancelPoint();
 
     if (restart) {
         setLauncherTempDirectory(currentDirectory());
@@ -174,7 +183,9 @@ DWORD runInstallerWork(HWND progressDialog) {
         createLauncherTempDir();
         prependNativeLibraryPath();
         changeToTempDirectory();
+        pauseForTests("extract");
         int extracted = extractIncludedFiles(false);
+        cancelPoint();
         if (extracted != 0) {
             if (!state.quietMode)
                 showErrorBox(extracted == 2 ? key::kTextWriteFailed : key::kTextDataDamaged);
@@ -201,6 +212,7 @@ DWORD runInstallerWork(HWND progressDialog) {
     }
 
     bool withDialog = progressDialog != nullptr;
+    cancelPoint();
     if (state.includedRuntime) {
         if (getConfigInt(key::kPreferInstalledRuntime) != 0) {
             setInstallStarted(true, withDialog, true);
@@ -228,18 +240,20 @@ DWORD runInstallerWork(HWND progressDialog) {
                 runtimeDownloadStep(progressDialog);
             } else if (progressDialog) {
                 runtimeDownloadStep(progressDialog);
+                cancelPoint();
             } else if (getConfigInt(key::kInstallerNoProgress) != 0) {
                 if (showProgressDialog(WorkerTask::DownloadOnly) != 0)
-                    exitLauncher(0);
+                    endAfterCancel();
             } else {
                 dropLauncherTempDirectory();
                 if (showProgressDialog(WorkerTask::WholeSequence) != 0)
-                    exitLauncher(0);
+                    endAfterCancel();
                 return 0;
             }
         }
     }
 
+    cancelPoint();
     changeToTempDirectory();
     if (!restart) {
         if (!state.includedRuntime)
@@ -253,6 +267,8 @@ DWORD runInstallerWork(HWND progressDialog) {
         useUnpackedRuntime();
     }
 
+    // From here on the JVM takes over; a cancel that comes now ends the process as it is.
+    leaveSafePoints();
     if (progressDialog)
         startJavaWindowWatcher(progressDialog);
     setInstallStarted(true, withDialog, true);
@@ -338,7 +354,7 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
         registerDialogClass();
         // Cancel ends the installer; the prepared directory goes with it.
         if (showProgressDialog(WorkerTask::WholeSequence) != 0)
-            exitLauncher(0);
+            endAfterCancel();
     }
     return 0;
 }
