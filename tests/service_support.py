@@ -31,23 +31,6 @@ def launcher_pids(test_dir: Path) -> list:
     return found
 
 
-def prefix_processes(wine_session, image: str) -> list:
-    """Linux ids of the processes of the session's prefix whose command line names `image`."""
-    prefix = str(wine_session.drive_c.parent).encode()
-    found = []
-    for entry in Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            cmdline = (entry / "cmdline").read_bytes()
-            environ = (entry / "environ").read_bytes().split(b"\0")
-        except OSError:
-            continue
-        if image.encode() in cmdline and b"WINEPREFIX=" + prefix in environ:
-            found.append(int(entry.name))
-    return found
-
-
 class Services:
     """Names, commands and cleanup of the services one test installs."""
 
@@ -112,13 +95,7 @@ class Services:
 
 @pytest.fixture(scope="session")
 def keep_services_up(wine_session, tools):
-    """One services.exe for the session's prefix, kept up by an idle process. A fresh prefix
-    can come out of wineboot with two of them, each with its own service database, and
-    clients then reach one or the other by turns; the later one goes."""
-    instances = sorted(prefix_processes(wine_session, "services.exe"),
-                       key=lambda pid: (Path("/proc") / str(pid)).stat().st_mtime)
-    for pid in instances[1:]:
-        os.kill(pid, signal.SIGKILL)
+    """The session prefix's services.exe, kept up by an idle process."""
     keeper = subprocess.Popen(["wine", str(tools["msgbox-probe"]), "sleep", "86400000"],
                               env=wine_session.env(), stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
@@ -133,3 +110,28 @@ def services(wine_session, run, test_dir, keep_services_up):
     keeper = Services(wine_session, run, test_dir)
     yield keeper
     keeper.cleanup()
+
+
+@pytest.fixture(scope="session")
+def service_wine_session(request, tmp_path_factory):
+    """A prefix of its own whose services get a Windows environment from the start: the
+    diagnostic log on, TMP in a known folder (`session.service_tmp`), and the test seams that
+    request.param names ({"QLN_TEST_...": value}). Tests take it through indirect
+    parametrization of `wine_session`."""
+    from harness import WineSession
+    service_tmp = tmp_path_factory.mktemp("service-tmp")
+    environment = {"QUILLON_LOG": "yes", "TMP": winpath(service_tmp),
+                   "TEMP": winpath(service_tmp), **getattr(request, "param", {})}
+    session = WineSession(environment=environment)
+    session.service_tmp = service_tmp
+    try:
+        session.start()
+        yield session
+    finally:
+        session.close()
+
+
+def service_logs(session) -> dict:
+    """The logs in the service TMP folder by name, each as text; the logs stay."""
+    return {path.name: path.read_text(encoding="cp1252", errors="replace")
+            for path in sorted(session.service_tmp.glob("qln_nlog_*"))}

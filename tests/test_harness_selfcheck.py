@@ -28,6 +28,20 @@ def child_env(result):
     return [(name, value) for name, value in entries if not is_wine_added(name)]
 
 
+def test_prefix_runs_one_service_manager(wine_session):
+    # Two would each keep their own service database, and clients would reach them by turns.
+    prefix = b"WINEPREFIX=" + str(wine_session.prefix).encode()
+    managers = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if (b"services.exe" in (entry / "cmdline").read_bytes()
+                    and prefix in (entry / "environ").read_bytes().split(b"\0")):
+                managers.append(entry.name)
+        except OSError:
+            continue
+    assert len(managers) == 1
+
+
 # ---- environment, working directory, command line ----
 
 def test_child_gets_exactly_the_given_environment_sorted(run, probe):

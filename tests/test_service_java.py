@@ -2,11 +2,13 @@
 control manager: start, status, the stop line on standard input, the stop listeners, and no
 process left afterwards."""
 
+import struct
 import time
 
 import pytest
 
-from harness import winpath
+from harness import RegValue, winpath
+from harness.registry import REG_BINARY, REG_DWORD, REG_QWORD
 from harness.java_side import RUNTIME_JAR, compile_java
 from service_support import keep_services_up, launcher_pids, services  # noqa: F401
 
@@ -233,3 +235,33 @@ def test_second_stop_request_changes_nothing(java_service, services, test_dir):
     assert wait_for(lambda: services.state(name) == 1)
     assert (files / "stopped").read_text() == "listener ran\n"
     assert wait_for(lambda: not launcher_pids(test_dir), timeout=30), "a launcher is left"
+
+
+PRIORITY_KEY = "HKLM\\SOFTWARE\\brightwell\\tarvo\\priority"
+NORMAL, IDLE, HIGH = 0x20, 0x40, 0x80
+
+
+def child_priority(run, probe, files):
+    """The priority class of the service's child, found by the pid its Java side recorded."""
+    pid = [line[5:] for line in (files / "started").read_text().splitlines()
+           if line.startswith("pid: ")][0]
+    out = run(probe, args=["priority", pid]).stdout.decode()
+    return int(out.split("priority=")[1].split()[0], 16)
+
+
+@pytest.mark.parametrize("value, expected", [
+    pytest.param(RegValue(REG_DWORD, HIGH), HIGH, id="dword"),
+    # Only the size counts, not the type.
+    pytest.param(RegValue(REG_BINARY, struct.pack("<I", IDLE)), IDLE, id="binary-4-bytes"),
+    pytest.param(RegValue(REG_QWORD, HIGH), NORMAL, id="qword-ignored"),
+    pytest.param(RegValue(REG_BINARY, b"\x80\x00"), NORMAL, id="2-bytes-ignored"),
+])
+def test_priority_value_sets_the_childs_priority_class(java_service, services, registry, run,
+                                                       probe, value, expected):
+    exe, name, files = java_service(raw=True)
+    registry.write(PRIORITY_KEY, name, value)
+    assert services.command(exe, "/install").exit_code == 0
+    assert services.command(exe, "/start").exit_code == 0
+    assert wait_for(lambda: (files / "started").is_file())
+    assert child_priority(run, probe, files) == expected
+    assert services.command(exe, "/stop").exit_code == 0

@@ -258,6 +258,10 @@ void runServiceMain(DWORD argumentCount, LPSTR* arguments) {
         return;
     }
 
+    // Wine starts every process at normal priority whatever the creation flags ask for,
+    // so the class is set once more on the running child.
+    if (GetPriorityClass(child.hProcess) != priority && !SetPriorityClass(child.hProcess, priority))
+        logMessage("SetPriorityClass error (%d)", static_cast<int>(GetLastError()));
     CloseHandle(outputWrite);
     // The child holds its own copy of the input's read end.
     CloseHandle(inputRead);

@@ -18,6 +18,10 @@ PREFIX_SETTINGS = (
     (r"HKCU\Software\Wine\Drivers", "Audio", ""),
 )
 
+# Where the environment of new programs comes from: the machine's, then the user's values.
+ENVIRONMENT_KEYS = (r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment",
+                    r"HKCU\Environment")
+
 
 class WineError(RuntimeError):
     pass
@@ -51,13 +55,17 @@ def available_locales() -> set:
 class WineSession:
     """Starts Xvfb and a persistent wineserver on a fresh prefix; `close` removes both."""
 
-    def __init__(self, base_dir=None):
+    def __init__(self, base_dir=None, environment=None):
         self.base = Path(tempfile.mkdtemp(prefix="wine-tests-", dir=base_dir))
         self.prefix = self.base / "prefix"
         self.display = None
         self._xvfb = None
         self._locales = None
         self.boot_seconds = None
+        # Windows environment variables of every program of the prefix, services included:
+        # a service starts with the environment that the service manager builds from the
+        # registry, never with that of the Linux process that started Wine.
+        self.environment = dict(environment or {})
 
     @property
     def drive_c(self) -> Path:
@@ -91,15 +99,33 @@ class WineSession:
         self.prefix.mkdir()
         subprocess.run(["wineserver", "-p"], env=env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        # No Mono or Gecko: wineboot would otherwise offer to install them.
-        status, _, err = run_captured(["wineboot", "-i"], timeout=300,
+        self._boot(env)
+        for key, name, value in PREFIX_SETTINGS:
+            self.wine("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+        if self.environment:
+            for name, value in self.environment.items():
+                for key in ENVIRONMENT_KEYS:
+                    self.wine("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+            # The service manager made its services' environment once, when the boot
+            # started the first of them: it must start again to see these values.
+            subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+            subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
+            subprocess.run(["wineserver", "-p"], env=env, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            self._boot(env)
+        self.boot_seconds = time.monotonic() - started
+        return self
+
+    @staticmethod
+    def _boot(env):
+        # The first program in a new server boots the prefix through wineboot (setting up a
+        # fresh prefix first) and waits for it; an explicit "wineboot -i" would be a second
+        # set-up beside that one, leaving two service managers with separate service
+        # databases. No Mono or Gecko: wineboot would otherwise offer to install them.
+        status, _, err = run_captured(["wine", "cmd.exe", "/c", "exit"], timeout=300,
                                       env={**env, "WINEDLLOVERRIDES": "mscoree,mshtml="})
         if status != 0:
             raise WineError("wineboot failed: " + err.decode(errors="replace"))
-        for key, name, value in PREFIX_SETTINGS:
-            self.wine("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
-        self.boot_seconds = time.monotonic() - started
-        return self
 
     def _start_xvfb(self):
         read_end, write_end = os.pipe()

@@ -16,6 +16,7 @@
 //                        button, no icon control) for MS milliseconds, then close it
 //   stdin                copy standard input to standard output until end of file
 //   file PATH TEXT       write TEXT, in the ANSI code page, to a new file PATH
+//   priority PID         print "priority=0x%X" with GetPriorityClass of process PID
 //   sleep MS             sleep
 //   exit CODE            end the process with CODE at once
 //
@@ -176,6 +177,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             operand(2);
             writeFile(argv[i + 1], toAnsi(argv[i + 2]));
             i += 2;
+        } else if (action == L"priority") {
+            operand(1);
+            HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                         static_cast<DWORD>(parseNumber(argv[++i])));
+            wchar_t text[32];
+            swprintf(text, 32, L"priority=0x%X", process ? GetPriorityClass(process) : 0u);
+            printLine(text);
+            if (process)
+                CloseHandle(process);
         } else if (action == L"sleep") {
             operand(1);
             Sleep(parseNumber(argv[++i]));
