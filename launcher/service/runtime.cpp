@@ -27,6 +27,10 @@ constexpr const char* kPriorityKey = "SOFTWARE\\brightwell\\tarvo\\priority";
 
 SERVICE_STATUS serviceStatus;
 SERVICE_STATUS_HANDLE statusHandle;
+
+// The dispatcher returns as soon as the service reports itself stopped, while the service-main
+// thread still has its last steps to do; the start-up thread waits for them before it ends.
+HANDLE serviceMainEnded;
 // Taken by the first shutdown request, so that the pipe is written and closed only once
 // even when a stop and a shutdown arrive on different threads.
 HANDLE volatile shutdownPipe;
@@ -291,6 +295,7 @@ void runServiceMain(DWORD argumentCount, LPSTR* arguments) {
 } // namespace
 
 void WINAPI serviceMain(DWORD argumentCount, LPSTR* arguments) {
+    ResetEvent(serviceMainEnded);
     try {
         runServiceMain(argumentCount, arguments);
     } catch (...) {
@@ -298,16 +303,22 @@ void WINAPI serviceMain(DWORD argumentCount, LPSTR* arguments) {
         if (statusHandle)
             reportStopped(ERROR_SERVICE_SPECIFIC_ERROR, kChildNotStarted);
     }
+    SetEvent(serviceMainEnded);
 }
 
 int runServiceDispatcher() {
     logMessage("calling StartServiceCtrlDispatcher");
     std::string name = serviceName;
     SERVICE_TABLE_ENTRYA table[] = {{name.data(), serviceMain}, {nullptr, nullptr}};
+    // Signalled until a service main runs, so a dispatcher that never started one is not waited for.
+    serviceMainEnded = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     if (!StartServiceCtrlDispatcherA(table))
         logMessage("StartServiceCtrlDispatcher failed with error %d",
                    static_cast<int>(GetLastError()));
     logMessage("StartServiceCtrlDispatcher returned");
+    // The service-main thread normally ends the process itself; a bounded wait lets it.
+    if (serviceMainEnded)
+        WaitForSingleObject(serviceMainEnded, 30000);
     return 0;
 }
 
