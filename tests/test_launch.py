@@ -315,6 +315,49 @@ def test_a_gui_application_shows_the_failure_in_a_box(launch):
     assert result.box.text == f"{MESSAGES['1005']}\n\nLog: {winpath(result.log_path)}"
 
 
+STAND_IN_TRACE = ("java.lang.IllegalStateException: thrown by main\n"
+                  "\tat stand.in.Frame.first(Frame.java:1)\n"
+                  "\tat stand.in.Frame.second(Frame.java:2)\n")
+
+
+def test_exception_escaping_main_leaves_its_trace_in_the_log(launch):
+    result, calls, _ = launch(fail=["main-exception"])
+    assert result.exit_code == 1
+    log = result.log.replace("\r\n", "\n")
+    assert "ERROR: an exception occured\n" + STAND_IN_TRACE in log
+    # The trace is taken from the reference that main left, once standard error has it.
+    names = call_names(calls)
+    assert names.index("ExceptionDescribe") < names.index("CallVoidMethod")
+    printing = calls_named(calls, "CallVoidMethod")
+    assert [(c["object"], c["method"]) for c in printing] == \
+        [("java/lang/IllegalStateException", "printStackTrace")]
+    assert calls_named(calls, "ExceptionCheck")[-1]["pending"] is False
+
+
+@pytest.mark.parametrize("step, failing_call, reason", [
+    pytest.param("trace-writer", "NewObject", "new StringWriter", id="writer"),
+    pytest.param("trace-method", "GetMethodID", "printStackTrace(PrintWriter)", id="method"),
+    pytest.param("trace-print", "CallVoidMethod", "printStackTrace", id="print"),
+    pytest.param("trace-chars", "GetStringChars", "GetStringChars", id="chars"),
+])
+def test_a_trace_that_cannot_be_logged_changes_nothing_else(launch, step, failing_call,
+                                                            reason):
+    result, calls, _ = launch(fail=["main-exception", step])
+    assert result.exit_code == 1
+    assert result.stderr_text == \
+        'Exception in thread "main" java.lang.IllegalStateException: thrown by main\n' + \
+        stderr_message(result, MESSAGES["1005"])
+    assert f"ERROR: could not log the stack trace: {reason}" in result.log
+    assert "stand.in.Frame" not in result.log
+    assert "ERROR: could not call main" in result.log
+    # The exception of the failed step is cleared before anything else happens.
+    names = call_names(calls)
+    failed_at = len(names) - 1 - names[::-1].index(failing_call)
+    after = names[failed_at + 1:]
+    cleared = after.index("ExceptionClear")
+    assert set(after[:cleared]) == {"ExceptionCheck"}
+
+
 def first_run_calls(calls):
     return [c for c in calls
             if c.get("name") in (FIRST_RUN_CLASS, "firstRun") or c.get("method") == "firstRun"]

@@ -288,6 +288,30 @@ def test_long_exception_chain_is_printed_whole_before_the_message(real_app, run)
     assert text.count('Exception in thread "main"') == 1
 
 
+@pytest.mark.parametrize("env, switch", [
+    pytest.param({"QUILLON_LOG": "yes"}, [], id="log-by-environment"),
+    pytest.param({}, ["-create-qln-log"], id="log-by-switch"),
+])
+def test_exception_escaping_main_is_logged_whole(real_app, run, env, switch):
+    exe = real_app(messages={"1005": "The application failed"})
+    result = run(exe, args=[*switch, "--chain", "40"], env=env, timeout=120)
+    assert result.exit_code == 1
+    head = 'Exception in thread "main" '
+    text = result.stderr_text
+    printed_trace = text[text.index(head) + len(head):text.index("The application failed\n")]
+    assert printed_trace.startswith("java.lang.IllegalArgumentException: level 40 of the chain\n")
+    assert printed_trace.count("Caused by: ") == 40
+    assert "\tat probe.Probe.main(" in printed_trace
+    assert "Caused by: java.lang.IllegalArgumentException: level 0 of the chain\n" in printed_trace
+    # Standard error stays as without a log: one head, the trace, then the message.
+    assert text.count(head) == 1
+    assert text.index(head) < text.index("\nThe application failed\n")
+    # The log holds the same trace, line for line, after the error and before the message.
+    log = result.log
+    assert "ERROR: an exception occured\n" + printed_trace in log
+    assert log.index(printed_trace) < log.index("could not call main")
+
+
 def test_launcher_parameters_send_output_and_errors_to_files(real_app, run, test_dir, tmp_dir):
     exe = real_app(outputLog="logs\\out.log", errorLog="$TEMP\\err.log", appendToLogs=True)
     assert run(exe, args=["first"], timeout=120).exit_code == 0

@@ -45,12 +45,6 @@ std::wstring longPathOf(const std::wstring& path) {
     return result.empty() ? path : result;
 }
 
-std::wstring shortPathOf(const std::wstring& path) {
-    return queryGrowing<wchar_t>([&](wchar_t* buffer, DWORD size) {
-        return GetShortPathNameW(path.c_str(), buffer, size);
-    });
-}
-
 std::string narrowIfUsable(const std::wstring& path) {
     if (path.empty() || !fitsCodePage(path, fileCodePage()))
         return {};
@@ -247,6 +241,16 @@ bool isSafeIncludedName(const std::string& name) {
 }
 
 } // namespace
+
+std::wstring shortPathOf(const std::wstring& path) {
+    return queryGrowing<wchar_t>([&](wchar_t* buffer, DWORD size) {
+        return GetShortPathNameW(path.c_str(), buffer, size);
+    });
+}
+
+std::string shortPathOf(const std::string& path) {
+    return toNarrow(shortPathOf(toWide(path, fileCodePage())), fileCodePage());
+}
 
 std::wstring getModuleFileName() {
     return moduleFileName<wchar_t>([](wchar_t* buffer, DWORD size) {

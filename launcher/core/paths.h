@@ -33,6 +33,11 @@ std::wstring normalizePathW(const std::wstring& path, bool useNarrowDirectoryFor
 // Resolves every entry of a ";"-separated list and joins them again.
 std::string resolvePathList(const std::string& list);
 
+// The 8.3 form of an existing path; empty when the path is not there or its volume keeps no
+// short names. The narrow form takes and gives text in the file code page.
+std::wstring shortPathOf(const std::wstring& path);
+std::string shortPathOf(const std::string& path);
+
 bool fileExists(const std::string& path);
 bool fileExistsW(const std::wstring& path);
 bool getFileLastWriteTime(const std::string& path, FILETIME& time);

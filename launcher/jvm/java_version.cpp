@@ -31,18 +31,6 @@ DWORD probeTimeout() {
     return kProbeTimeoutMs;
 }
 
-std::string shortPathOf(const std::string& path) {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length = GetShortPathNameA(path.c_str(), buffer.data(), buffer.size());
-        if (length == 0)
-            return {};
-        if (length < buffer.size())
-            return std::string(buffer.data(), length);
-        buffer.resize(length + 1);
-    }
-}
-
 std::string readProbeOutput(const std::string& file) {
     UniqueFile input(CreateFileA(file.c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -14,6 +14,7 @@
 #include "jvm/jvm_options.h"
 #include "jvm/runtime_search.h"
 #include "portable/java_launch.h"
+#include "win/encoding.h"
 #include "win/environment.h"
 #include "win/win32.h"
 
@@ -79,6 +80,71 @@ private:
     JNIEnv* env_;
     jobject ref_;
 };
+
+// Writes the whole trace of `exception` to the log, as Throwable.printStackTrace prints it.
+// Runs once the exception is no longer pending; whatever fails on the way costs the log
+// only the trace and leaves no exception pending behind.
+void logStackTrace(JNIEnv* env, jthrowable exception) {
+    const JNINativeInterface* jni = env->functions;
+    if (jni->ExceptionCheck(env))
+        jni->ExceptionClear(env);
+    auto failed = [&](const char* step) {
+        if (jni->ExceptionCheck(env))
+            jni->ExceptionClear(env);
+        logError("could not log the stack trace: %s", step);
+    };
+    LocalRef writerClass(env, jni->FindClass(env, "java/io/StringWriter"));
+    if (!writerClass)
+        return failed("StringWriter");
+    jmethodID writerInit = jni->GetMethodID(env, writerClass.get(), "<init>", "()V");
+    if (writerInit == nullptr)
+        return failed("StringWriter()");
+    LocalRef writer(env, jni->NewObject(env, writerClass.get(), writerInit));
+    if (!writer)
+        return failed("new StringWriter");
+    LocalRef printerClass(env, jni->FindClass(env, "java/io/PrintWriter"));
+    if (!printerClass)
+        return failed("PrintWriter");
+    jmethodID printerInit =
+        jni->GetMethodID(env, printerClass.get(), "<init>", "(Ljava/io/Writer;)V");
+    if (printerInit == nullptr)
+        return failed("PrintWriter(Writer)");
+    LocalRef printer(env, jni->NewObject(env, printerClass.get(), printerInit, writer.get()));
+    if (!printer)
+        return failed("new PrintWriter");
+    LocalRef throwableClass(env, jni->FindClass(env, "java/lang/Throwable"));
+    if (!throwableClass)
+        return failed("Throwable");
+    jmethodID print = jni->GetMethodID(env, throwableClass.get(), "printStackTrace",
+                                       "(Ljava/io/PrintWriter;)V");
+    if (print == nullptr)
+        return failed("printStackTrace(PrintWriter)");
+    jni->CallVoidMethod(env, exception, print, printer.get());
+    if (jni->ExceptionCheck(env))
+        return failed("printStackTrace");
+    jmethodID toString =
+        jni->GetMethodID(env, writerClass.get(), "toString", "()Ljava/lang/String;");
+    if (toString == nullptr)
+        return failed("toString()");
+    LocalRef text(env, jni->CallObjectMethod(env, writer.get(), toString));
+    if (jni->ExceptionCheck(env) || !text)
+        return failed("toString");
+    jsize length = jni->GetStringLength(env, text.get());
+    const jchar* chars = jni->GetStringChars(env, text.get(), nullptr);
+    if (chars == nullptr || length < 0)
+        return failed("GetStringChars");
+    std::wstring trace(reinterpret_cast<const wchar_t*>(chars), static_cast<size_t>(length));
+    jni->ReleaseStringChars(env, text.get(), chars);
+
+    // One log entry of "\n"-separated lines, without the runtime's line ends.
+    std::wstring lines;
+    for (wchar_t c : trace)
+        if (c != L'\r')
+            lines += c;
+    while (!lines.empty() && lines.back() == L'\n')
+        lines.pop_back();
+    logMessage("%s", toNarrow(lines).c_str());
+}
 
 [[noreturn]] void internalError(const char* what) {
     logError("internal error in JavaVMLauncher: %s", what);
@@ -279,6 +345,7 @@ bool callMainMethod(const ArgumentList& commandLineWords) {
     if (exception) {
         logError("an exception occured");
         jni->ExceptionDescribe(env);
+        logStackTrace(env, exception.get());
         return false;
     }
     return true;

@@ -15,13 +15,21 @@
 //       param-array          NewObjectArray is out of memory
 //       jstr[:N]             NewString is out of memory (the Nth call, counted from 0;
 //                            without N every call)
+//       trace-writer         NewObject of java/io/StringWriter is out of memory
+//       trace-method         GetMethodID of "printStackTrace" finds nothing
+//       trace-print          printStackTrace ends with an exception pending
+//       trace-chars          GetStringChars is out of memory
 //
 // Records: {"call": NAME, ...} with the call's arguments. JNI_CreateJavaVM: "version",
 // "ignoreUnrecognized", "options", "extraInfoNull". FindClass: "name", "found".
 // GetStaticMethodID: "class", "name", "signature", "found". CallStaticBooleanMethod and
 // CallStaticVoidMethod: "class", "method", and for main "args" (the String[] it received).
 // NewObjectArray: "length", "elementClass". NewString: "text". SetObjectArrayElement:
-// "index". ExceptionOccurred: "pending". ExceptionDescribe: "exception". DestroyJavaVM,
+// "index". ExceptionOccurred, ExceptionCheck: "pending". ExceptionDescribe: "exception".
+// NewObject: "class", "found". GetMethodID: "class", "name", "signature", "found".
+// CallVoidMethod, CallObjectMethod: "object", "method". GetStringChars: "found". The stack
+// trace a throwable prints into a java/io/PrintWriter over a java/io/StringWriter is its
+// class and message in one line and two lines of frames. DestroyJavaVM,
 // AttachCurrentThread(AsDaemon) and DetachCurrentThread carry nothing else; the VM is also
 // found through JNI_GetCreatedJavaVMs. A JNI slot the stand-in does not implement records
 // {"call": "unexpected", "slot": N} and ends the process with exit code 70, so a call
@@ -40,10 +48,10 @@
 
 // The opaque JNI object and method types, completed here.
 struct JniObject {
-    enum Kind { Class, String, Array, Throwable } kind;
+    enum Kind { Class, String, Array, Throwable, Object } kind;
     std::string name;           // class or throwable class
-    std::wstring text;          // string contents, throwable message
-    std::vector<JniObject*> elements;
+    std::wstring text;          // string contents, throwable message, what a writer holds
+    std::vector<JniObject*> elements;  // array elements; the writer under a print writer
 };
 
 struct JniMethod {
@@ -190,7 +198,103 @@ void JNICALL exceptionClear(JNIEnv*) {
     pendingException = nullptr;
 }
 
+jboolean JNICALL exceptionCheck(JNIEnv*) {
+    record("ExceptionCheck", ", \"pending\": " + json(pendingException != nullptr));
+    return pendingException != nullptr ? JNI_TRUE : JNI_FALSE;
+}
+
 void JNICALL deleteLocalRef(JNIEnv*, jobject) { record("DeleteLocalRef"); }
+
+jobject JNICALL newObject(JNIEnv*, jclass type, jmethodID constructor, ...) {
+    std::string className = type ? type->name : "";
+    bool found = type != nullptr && constructor != nullptr &&
+                 !(className == "java/io/StringWriter" && failing("trace-writer"));
+    record("NewObject", ", \"class\": " + json(className) + ", \"found\": " + json(found));
+    if (!found) {
+        pendingException = throwable("java/lang/OutOfMemoryError", L"stand-in");
+        return nullptr;
+    }
+    JniObject* object = new JniObject{JniObject::Object, className, L"", {}};
+    if (className == "java/io/PrintWriter") {
+        va_list arguments;
+        va_start(arguments, constructor);
+        object->elements.push_back(va_arg(arguments, jobject));
+        va_end(arguments);
+    }
+    return object;
+}
+
+jmethodID JNICALL getMethodID(JNIEnv*, jclass owner, const char* name, const char* signature) {
+    std::string methodName = name ? name : "";
+    bool found = owner != nullptr && !(methodName == "printStackTrace" && failing("trace-method"));
+    record("GetMethodID", ", \"class\": " + json(owner ? owner->name : "") +
+                              ", \"name\": " + json(name) +
+                              ", \"signature\": " + json(signature) +
+                              ", \"found\": " + json(found));
+    if (!found) {
+        pendingException = throwable("java/lang/NoSuchMethodError",
+                                     std::wstring(methodName.begin(), methodName.end()).c_str());
+        return nullptr;
+    }
+    return new JniMethod{owner->name, methodName, signature ? signature : ""};
+}
+
+std::string objectFields(jobject object, jmethodID method) {
+    return ", \"object\": " + json(object ? object->name : "") +
+           ", \"method\": " + json(method ? method->name : "");
+}
+
+void JNICALL callVoidMethod(JNIEnv*, jobject object, jmethodID method, ...) {
+    record("CallVoidMethod", objectFields(object, method));
+    if (object == nullptr || method == nullptr || object->kind != JniObject::Throwable ||
+        method->name != "printStackTrace")
+        return;
+    if (failing("trace-print")) {
+        pendingException = throwable("java/lang/OutOfMemoryError", L"stand-in");
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, method);
+    jobject printer = va_arg(arguments, jobject);
+    va_end(arguments);
+    if (printer == nullptr || printer->elements.empty() || printer->elements[0] == nullptr)
+        return;
+    std::string name = object->name;
+    for (char& c : name)
+        if (c == '/')
+            c = '.';
+    printer->elements[0]->text += std::wstring(name.begin(), name.end()) + L": " +
+                                  object->text + L"\r\n\tat stand.in.Frame.first(Frame.java:1)"
+                                  L"\r\n\tat stand.in.Frame.second(Frame.java:2)\r\n";
+}
+
+jobject JNICALL callObjectMethod(JNIEnv*, jobject object, jmethodID method, ...) {
+    record("CallObjectMethod", objectFields(object, method));
+    if (object == nullptr || method == nullptr || method->name != "toString")
+        return nullptr;
+    return new JniObject{JniObject::String, "java/lang/String", object->text, {}};
+}
+
+jsize JNICALL getStringLength(JNIEnv*, jstring text) {
+    record("GetStringLength");
+    return text ? static_cast<jsize>(text->text.size()) : 0;
+}
+
+const jchar* JNICALL getStringChars(JNIEnv*, jstring text, jboolean* isCopy) {
+    bool found = text != nullptr && !failing("trace-chars");
+    record("GetStringChars", ", \"found\": " + json(found));
+    if (!found) {
+        pendingException = throwable("java/lang/OutOfMemoryError", L"stand-in");
+        return nullptr;
+    }
+    if (isCopy)
+        *isCopy = JNI_FALSE;
+    return reinterpret_cast<const jchar*>(text->text.c_str());
+}
+
+void JNICALL releaseStringChars(JNIEnv*, jstring, const jchar*) {
+    record("ReleaseStringChars");
+}
 
 jmethodID JNICALL getStaticMethodID(JNIEnv*, jclass owner, const char* name,
                                     const char* signature) {
@@ -317,7 +421,15 @@ void buildTables() {
     native("ExceptionOccurred", exceptionOccurred);
     native("ExceptionDescribe", exceptionDescribe);
     native("ExceptionClear", exceptionClear);
+    native("ExceptionCheck", exceptionCheck);
     native("DeleteLocalRef", deleteLocalRef);
+    native("NewObject", newObject);
+    native("GetMethodID", getMethodID);
+    native("CallVoidMethod", callVoidMethod);
+    native("CallObjectMethod", callObjectMethod);
+    native("GetStringLength", getStringLength);
+    native("GetStringChars", getStringChars);
+    native("ReleaseStringChars", releaseStringChars);
     native("GetStaticMethodID", getStaticMethodID);
     native("CallStaticBooleanMethod", callStaticBooleanMethod);
     native("CallStaticVoidMethod", callStaticVoidMethod);
