@@ -7,28 +7,7 @@ cd "$(dirname "$0")/.."
 
 work=build/demo-installer
 rm -rf "$work/classes" && mkdir -p "$work/classes"
-export WINEDEBUG=-all
-export WINEPREFIX="$PWD/build/demo-wineprefix"
-if [ ! -d "$WINEPREFIX/drive_c" ]; then
-    echo "Creating the Wine prefix (once)..."
-    wineboot -i >/dev/null 2>&1 || true
-fi
-
-xvfb_pid=""
-if [ -z "${DISPLAY:-}" ]; then
-    for n in $(seq 90 120); do
-        [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
-    done
-    Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY="$display"
-    sleep 1
-fi
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
+source scripts/demo-wine.sh
 
 # The runtime archive is made once per runtime and kept (the tests share the cache).
 runtime=$(bash scripts/fetch-jdk.sh | tail -n 1)

@@ -11,32 +11,12 @@ javac --release 8 -Xlint:-options -encoding UTF-8 -cp build/dist/runtime.jar \
     -d build/samples/hello-service/classes $(find samples/hello-service/src -name '*.java')
 jar cf build/samples/hello-service/hello-service.jar -C build/samples/hello-service/classes .
 
-export WINEDEBUG=-all
-export WINEPREFIX="$PWD/build/demo-service-wineprefix"
-xvfb_pid=""
-if [ -z "${DISPLAY:-}" ]; then
-    for n in $(seq 121 150); do
-        [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
-    done
-    Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY="$display"
-    sleep 1
-fi
-if [ ! -d "$WINEPREFIX/drive_c" ]; then
-    echo "Creating the Wine prefix (once)..."
-    # No Mono or Gecko: wineboot would otherwise offer to install them.
-    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-fi
-# A fresh server: right after creating a prefix Wine can run two service managers at once,
-# each with its own list of services.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
+DEMO_PREFIX=demo-service-wineprefix
+source scripts/demo-wine.sh
 exe="$work/hello-service.exe"
 cleanup() {
     wine "$exe" /uninstall >/dev/null 2>&1 || true
-    wineserver -k 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    stop_wine
 }
 trap cleanup EXIT
 
