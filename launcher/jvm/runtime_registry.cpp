@@ -36,6 +36,9 @@ struct VendorLayout {
 const VendorLayout kVendorLayouts[] = {
     {"SOFTWARE\\Eclipse Adoptium\\JDK", "\\hotspot\\MSI", "Path", false},
     {"SOFTWARE\\Eclipse Adoptium\\JRE", "\\hotspot\\MSI", "Path", true},
+    // The same installers before the project moved to Eclipse.
+    {"SOFTWARE\\AdoptOpenJDK\\JDK", "\\hotspot\\MSI", "Path", false},
+    {"SOFTWARE\\AdoptOpenJDK\\JRE", "\\hotspot\\MSI", "Path", true},
     {"SOFTWARE\\Azul Systems\\Zulu", "", "InstallationPath", false},
     {"SOFTWARE\\Microsoft\\JDK", "\\hotspot\\MSI", "Path", false},
     {"SOFTWARE\\BellSoft\\Liberica", "", "InstallationPath", false},
