@@ -224,19 +224,26 @@ jobject JNICALL newObject(JNIEnv*, jclass type, jmethodID constructor, ...) {
     return object;
 }
 
-jmethodID JNICALL getMethodID(JNIEnv*, jclass owner, const char* name, const char* signature) {
+// Both method lookups record the same fields and fail the same way.
+jmethodID lookUpMethod(const char* call, jclass owner, const char* name, const char* signature,
+                       bool found) {
     std::string methodName = name ? name : "";
-    bool found = owner != nullptr && !(methodName == "printStackTrace" && failing("trace-method"));
-    record("GetMethodID", ", \"class\": " + json(owner ? owner->name : "") +
-                              ", \"name\": " + json(name) +
-                              ", \"signature\": " + json(signature) +
-                              ", \"found\": " + json(found));
+    record(call, ", \"class\": " + json(owner ? owner->name : "") +
+                     ", \"name\": " + json(name) +
+                     ", \"signature\": " + json(signature) +
+                     ", \"found\": " + json(found));
     if (!found) {
         pendingException = throwable("java/lang/NoSuchMethodError",
                                      std::wstring(methodName.begin(), methodName.end()).c_str());
         return nullptr;
     }
     return new JniMethod{owner->name, methodName, signature ? signature : ""};
+}
+
+jmethodID JNICALL getMethodID(JNIEnv*, jclass owner, const char* name, const char* signature) {
+    std::string methodName = name ? name : "";
+    bool found = owner != nullptr && !(methodName == "printStackTrace" && failing("trace-method"));
+    return lookUpMethod("GetMethodID", owner, name, signature, found);
 }
 
 std::string objectFields(jobject object, jmethodID method) {
@@ -301,16 +308,7 @@ jmethodID JNICALL getStaticMethodID(JNIEnv*, jclass owner, const char* name,
     std::string methodName = name ? name : "";
     bool found = owner != nullptr && !(methodName == "main" && failing("main-method")) &&
                  !(methodName == "firstRun" && failing("first-run-method"));
-    record("GetStaticMethodID", ", \"class\": " + json(owner ? owner->name : "") +
-                                    ", \"name\": " + json(name) +
-                                    ", \"signature\": " + json(signature) +
-                                    ", \"found\": " + json(found));
-    if (!found) {
-        pendingException = throwable("java/lang/NoSuchMethodError",
-                                     std::wstring(methodName.begin(), methodName.end()).c_str());
-        return nullptr;
-    }
-    return new JniMethod{owner->name, methodName, signature ? signature : ""};
+    return lookUpMethod("GetStaticMethodID", owner, name, signature, found);
 }
 
 std::string callFields(jclass owner, jmethodID method) {
