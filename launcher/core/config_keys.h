@@ -84,6 +84,21 @@ constexpr int32_t kSplashText2Color = 10121;       // colour
 constexpr int32_t kSplashText2Weight = 10122;      // int
 constexpr int32_t kRuntimeSplashLibrary = 10123;   // flag
 
+// Supervision of the service's child (service launcher only).
+constexpr int32_t kServiceStopTimeout = 11001;      // int, seconds; empty = 30
+constexpr int32_t kServiceRestart = 11002;          // flag; empty = on
+constexpr int32_t kServiceRestartDelays = 11003;    // list (","), seconds
+constexpr int32_t kServiceRestartResetAfter = 11004; // int, seconds
+constexpr int32_t kServiceRestartLimit = 11005;     // int
+constexpr int32_t kServiceLogDirectory = 11006;     // text, expanded; empty = "logs" beside the exe
+constexpr int32_t kServiceLogMaxSize = 11007;       // int, bytes
+constexpr int32_t kServiceLogKeep = 11008;          // int
+constexpr int32_t kServiceAccount = 11009;          // text
+constexpr int32_t kServiceInteractive = 11010;      // flag; empty = the command line decides
+constexpr int32_t kServiceStartType = 11011;        // text: "demand", "auto" or "delayed"
+constexpr int32_t kServicePreshutdownTimeout = 11012; // int, seconds
+constexpr int32_t kServiceEnvironment = 11013;      // lines "NAME=VALUE", values expanded
+
 // Localized texts of the installer and service launchers (wide map, localized form).
 constexpr int32_t kTextDownloading = 20001;
 constexpr int32_t kTextDownloadStartFailed = 20002;

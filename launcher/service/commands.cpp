@@ -1,36 +1,23 @@
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "service/settings.h"
+#include "win/environment.h"
+#include "win/handles.h"
 #include "service/service.h"
 
 std::string serviceName;
 
 namespace {
 
-// Owns a handle of the service control manager or of one service.
-class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    ~ServiceHandle() {
-        if (handle_) {
-            DWORD error = GetLastError();
-            CloseServiceHandle(handle_);
-            SetLastError(error);
-        }
-    }
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    SC_HANDLE handle_;
-};
+using ServiceHandle = UniqueServiceHandle;
 
 constexpr DWORD kConnectAccess = SC_MANAGER_CONNECT;
 
@@ -49,20 +36,109 @@ std::string serviceBinaryPath() {
 }
 
 // ChangeServiceConfig2W is missing on the oldest systems.
+using ChangeConfig2 = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+ChangeConfig2 changeConfig2() {
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    return advapi ? reinterpret_cast<ChangeConfig2>(
+                        reinterpret_cast<void*>(GetProcAddress(advapi, "ChangeServiceConfig2W")))
+                  : nullptr;
+}
+
 void setServiceDescription(SC_HANDLE service) {
     std::wstring description = getConfigMessage(key::kTextServiceDescription);
-    if (description.empty())
-        return;
-    using ChangeConfig2 = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
-    HMODULE advapi = GetModuleHandleA("advapi32.dll");
-    auto change = advapi ? reinterpret_cast<ChangeConfig2>(
-                               reinterpret_cast<void*>(GetProcAddress(advapi, "ChangeServiceConfig2W")))
-                         : nullptr;
-    if (!change)
+    ChangeConfig2 change = changeConfig2();
+    if (description.empty() || !change)
         return;
     SERVICE_DESCRIPTIONW record{};
     record.lpDescription = description.data();
     change(service, SERVICE_CONFIG_DESCRIPTION, &record);
+}
+
+void changeConfig(SC_HANDLE service, DWORD level, void* record, const char* what) {
+    ChangeConfig2 change = changeConfig2();
+    if (!change || !change(service, level, record))
+        logError("setting the %s failed %lu", what, change ? GetLastError() : 0UL);
+}
+
+// The service control manager's own recovery, for a service process that ends without a
+// stopped report or reports a failure: restart after the same delays as the child's.
+void setFailureActions(SC_HANDLE service) {
+    const RestartPolicy& policy = serviceSettings().restart;
+    if (!policy.enabled)
+        return;
+    std::vector<SC_ACTION> actions;
+    for (uint32_t delay : policy.delaysSeconds)
+        actions.push_back(SC_ACTION{SC_ACTION_RESTART, delay * 1000});
+    if (actions.empty())
+        actions.push_back(SC_ACTION{SC_ACTION_RESTART, 0});
+    SERVICE_FAILURE_ACTIONSW failure{};
+    failure.dwResetPeriod = policy.resetAfterSeconds;
+    failure.cActions = static_cast<DWORD>(actions.size());
+    failure.lpsaActions = actions.data();
+    changeConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure, "failure actions");
+    // A stopped report with an error counts as a failure too, not only a crash.
+    SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+    changeConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag, "failure actions flag");
+}
+
+void setStartAndShutdownTiming(SC_HANDLE service, bool delayed) {
+    if (delayed) {
+        SERVICE_DELAYED_AUTO_START_INFO info{TRUE};
+        changeConfig(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &info, "delayed start");
+    }
+    SERVICE_PRESHUTDOWN_INFO preshutdown{serviceSettings().preshutdownTimeoutSeconds * 1000};
+    changeConfig(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown, "pre-shutdown time-out");
+}
+
+// Waits while the service is in `pendingState`, as long as its check point keeps rising or
+// its wait hint has not run out, and returns the state it ends in.
+DWORD waitWhilePending(SC_HANDLE service, DWORD pendingState) {
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(service, &status))
+        return 0;
+    ULONGLONG clockStart = GetTickCount64();
+    DWORD checkPoint = status.dwCheckPoint;
+    while (status.dwCurrentState == pendingState) {
+        Sleep(500);
+        if (!QueryServiceStatus(service, &status))
+            return 0;
+        if (status.dwCheckPoint > checkPoint) {
+            checkPoint = status.dwCheckPoint;
+            clockStart = GetTickCount64();
+        } else if (GetTickCount64() - clockStart > status.dwWaitHint) {
+            break;
+        }
+    }
+    return status.dwCurrentState;
+}
+
+// What the service process last wrote about its child: its own process id, the child's
+// (0 while a restart is waited for) and the restart count.
+struct ChildStatus {
+    unsigned long servicePid = 0;
+    unsigned long childPid = 0;
+    unsigned long restarts = 0;
+};
+
+bool readChildStatus(ChildStatus& status) {
+    std::ifstream file(serviceFilePath(serviceName, L".status").c_str());
+    return static_cast<bool>(file >> status.servicePid >> status.childPid >> status.restarts);
+}
+
+void printChildStatus(SC_HANDLE service) {
+    SERVICE_STATUS_PROCESS process{};
+    DWORD needed = 0;
+    ChildStatus child;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
+                              sizeof process, &needed) ||
+        !readChildStatus(child) || child.servicePid != process.dwProcessId)
+        return;
+    if (child.childPid != 0)
+        printf("Child process id: %lu\n", child.childPid);
+    else
+        printf("Child process id: none, waiting to restart\n");
+    printf("Restarts: %lu\n", child.restarts);
+    fflush(stdout);
 }
 
 } // namespace
@@ -88,7 +164,19 @@ std::optional<std::string> buildDependencyList() {
     return list;
 }
 
-int cmdInstall(DWORD startType, bool interactive) {
+int cmdInstall(const InstallRequest& request) {
+    const ServiceSettings& settings = serviceSettings();
+    bool needsPassword = false;
+    std::string account = serviceAccountName(settings.account, serviceName, &needsPassword);
+    std::string password;
+    if (!request.passwordVariable.empty()) {
+        std::optional<std::string> value = readEnvironment(request.passwordVariable.c_str());
+        if (!value) {
+            print("The environment variable %s is not set.\n", request.passwordVariable.c_str());
+            return 1;
+        }
+        password = *value;
+    }
     cmdUninstall(false);
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
@@ -98,19 +186,26 @@ int cmdInstall(DWORD startType, bool interactive) {
     std::string binaryPath = serviceBinaryPath();
     std::optional<std::string> dependencies = buildDependencyList();
     DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
-    if (interactive)
+    // Only LocalSystem may interact with the desktop; Windows refuses the flag for others.
+    if (request.interactive && settings.interactive != 0 && account.empty())
         serviceType |= SERVICE_INTERACTIVE_PROCESS;
-    ServiceHandle service(CreateServiceA(manager.get(), serviceName.c_str(), serviceName.c_str(),
-                                         SERVICE_ALL_ACCESS, serviceType, startType,
-                                         SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr,
-                                         nullptr, dependencies ? dependencies->data() : nullptr,
-                                         nullptr, nullptr));
+    ServiceHandle service(CreateServiceA(
+        manager.get(), serviceName.c_str(), serviceName.c_str(), SERVICE_ALL_ACCESS, serviceType,
+        request.startType, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr,
+        dependencies ? dependencies->data() : nullptr, account.empty() ? nullptr : account.c_str(),
+        request.passwordVariable.empty() ? nullptr : password.c_str()));
+    DWORD error = GetLastError();
+    SecureZeroMemory(password.data(), password.size());
     if (!service) {
-        logError("CreateService failed %lu", GetLastError());
+        logError("CreateService failed %lu", error);
         print("Could not create service.\n");
         return 1;
     }
+    if (needsPassword && request.passwordVariable.empty())
+        logMessage("the account %s was given no password", account.c_str());
     setServiceDescription(service.get());
+    setStartAndShutdownTiming(service.get(), request.delayedStart);
+    setFailureActions(service.get());
     print("Installed service '%s'.\n", serviceName.c_str());
     return 0;
 }
@@ -141,10 +236,14 @@ int cmdStart() {
         print("Could not open SCManager.\n");
         return 1;
     }
-    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_START));
+    ServiceHandle service(
+        OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_START | SERVICE_QUERY_STATUS));
     if (service && StartServiceA(service.get(), 0, nullptr)) {
         print("Starting service '%s'.\n", serviceName.c_str());
-        return 0;
+        if (waitWhilePending(service.get(), SERVICE_START_PENDING) == SERVICE_RUNNING)
+            return 0;
+        print("The service did not reach the running state.\n");
+        return 1;
     }
     DWORD error = GetLastError();
     if (error == ERROR_SERVICE_ALREADY_RUNNING) {
@@ -192,23 +291,28 @@ int cmdStop(bool verbose) {
 }
 
 bool waitForServiceStop(SC_HANDLE service) {
+    return waitWhilePending(service, SERVICE_STOP_PENDING) == SERVICE_STOPPED;
+}
+
+int cmdRestart() {
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
+    ServiceHandle service(manager ? OpenServiceA(manager.get(), serviceName.c_str(),
+                                                 SERVICE_QUERY_STATUS)
+                                  : nullptr);
     SERVICE_STATUS status{};
-    if (!QueryServiceStatus(service, &status))
-        return false;
-    DWORD clockStart = GetTickCount();
-    DWORD checkPoint = status.dwCheckPoint;
-    while (status.dwCurrentState == SERVICE_STOP_PENDING) {
-        Sleep(500);
-        if (!QueryServiceStatus(service, &status))
-            return false;
-        if (status.dwCheckPoint > checkPoint) {
-            checkPoint = status.dwCheckPoint;
-            clockStart = GetTickCount();
-        } else if (GetTickCount() - clockStart > status.dwWaitHint) {
-            break;
+    if (!service || !QueryServiceStatus(service.get(), &status)) {
+        print("Could not restart service.\n");
+        return 1;
+    }
+    if (status.dwCurrentState != SERVICE_STOPPED) {
+        cmdStop(true);
+        if (!QueryServiceStatus(service.get(), &status) ||
+            status.dwCurrentState != SERVICE_STOPPED) {
+            print("The service did not stop; it is not started again.\n");
+            return 1;
         }
     }
-    return status.dwCurrentState == SERVICE_STOPPED;
+    return cmdStart();
 }
 
 int cmdStatus() {
@@ -227,6 +331,7 @@ int cmdStatus() {
     int result = 3;
     if (status.dwCurrentState == SERVICE_RUNNING) {
         print("Running.\n");
+        printChildStatus(service.get());
         result = 0;
     } else {
         print("Not running.\n");

@@ -7,7 +7,9 @@
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/process.h"
+#include "portable/windows_command_line.h"
 #include "service/service.h"
+#include "service/settings.h"
 #include "win/win32.h"
 
 // One program, three roles: the command tool a user types commands to, the service process
@@ -36,23 +38,58 @@ std::string commandTail() {
     return text;
 }
 
-DWORD installStartType() {
-    return getConfigInt(key::kApplicationType) == 4 ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+// The start type of "install": the configured one, else automatic for application type 4.
+InstallRequest configuredInstall(bool interactive, const std::string& passwordVariable) {
+    InstallRequest request;
+    const std::string& configured = serviceSettings().startType;
+    if (configured == "auto" || configured == "delayed")
+        request.startType = SERVICE_AUTO_START;
+    else if (configured == "demand")
+        request.startType = SERVICE_DEMAND_START;
+    else
+        request.startType =
+            getConfigInt(key::kApplicationType) == 4 ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+    request.delayedStart = configured == "delayed";
+    request.interactive = interactive;
+    request.passwordVariable = passwordVariable;
+    return request;
 }
 
-// The command word, with "non-interactive" and the service name taken off the rest of the
-// line. Returns -1 when the word is no command.
+InstallRequest fixedInstall(DWORD startType, bool interactive,
+                            const std::string& passwordVariable) {
+    InstallRequest request;
+    request.startType = startType;
+    request.interactive = interactive;
+    request.passwordVariable = passwordVariable;
+    return request;
+}
+
+bool startsWith(const char* text, const char* prefix) {
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// The command word, with "non-interactive", "/password-env NAME" and the service name taken
+// off the rest of the line. Returns -1 when the word is no command.
 int runCommand(std::string tail, bool nameTooLong) {
     char* word = tail.data() + 1;
     if (*word == '-')
         ++word;
     bool interactive = true;
+    std::string passwordVariable;
     char* space = strchr(word, ' ');
     while (space && strlen(space) >= 2) {
         if (strncmp(space + 1, "non-interactive", kNonInteractiveLength) == 0) {
             interactive = false;
             *space = '\0';
             space = strchr(space + 1 + kNonInteractiveLength, ' ');
+        } else if (startsWith(space + 1, "/password-env ") ||
+                   startsWith(space + 1, "-password-env ")) {
+            // Only the name of the variable is on the command line, never the password.
+            *space = '\0';
+            char* name = space + 1 + strlen("/password-env ");
+            char* end = strchr(name, ' ');
+            passwordVariable.assign(name, end ? static_cast<size_t>(end - name) : strlen(name));
+            space = end;
         } else {
             serviceName = space + 1;
             nameTooLong = serviceName.size() > kMaxServiceName;
@@ -63,7 +100,7 @@ int runCommand(std::string tail, bool nameTooLong) {
 
     static const char* const kWords[] = {"install",   "install-and-start", "install-auto",
                                          "install-demand", "uninstall", "stop", "start",
-                                         "status"};
+                                         "status", "restart"};
     int command = -1;
     for (int i = 0; i < static_cast<int>(sizeof kWords / sizeof kWords[0]); ++i) {
         if (strcmp(word, kWords[i]) == 0) {
@@ -82,22 +119,24 @@ int runCommand(std::string tail, bool nameTooLong) {
     }
     switch (command) {
     case 0:
-        return cmdInstall(installStartType(), interactive);
+        return cmdInstall(configuredInstall(interactive, passwordVariable));
     case 1:
-        cmdInstall(installStartType(), interactive);
+        cmdInstall(configuredInstall(interactive, passwordVariable));
         return cmdStart();
     case 2:
-        return cmdInstall(SERVICE_AUTO_START, interactive);
+        return cmdInstall(fixedInstall(SERVICE_AUTO_START, interactive, passwordVariable));
     case 3:
-        return cmdInstall(SERVICE_DEMAND_START, interactive);
+        return cmdInstall(fixedInstall(SERVICE_DEMAND_START, interactive, passwordVariable));
     case 4:
         return cmdUninstall(true);
     case 5:
         return cmdStop(true);
     case 6:
         return cmdStart();
-    default:
+    case 7:
         return cmdStatus();
+    default:
+        return cmdRestart();
     }
 }
 
@@ -114,6 +153,13 @@ int serviceLauncherMain(HINSTANCE instance, const std::string& tail) {
     }
 
     logMessage("command line %S", GetCommandLineW());
+    // The service process quotes the child's words as the C runtime reads them.
+    std::vector<std::wstring> childWords = splitWindowsCommandLine<wchar_t>(GetCommandLineW());
+    if (childWords.size() >= 2 && childWords.back() == L"__qln_restart") {
+        childWords.erase(childWords.begin());
+        runChildLauncher(childWords);
+        return 0;
+    }
     ArgumentList arguments;
     splitCommandLine(GetCommandLineW(), arguments);
     if (!arguments.empty())

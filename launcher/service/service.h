@@ -12,11 +12,20 @@ constexpr size_t kMaxServiceName = 5999;
 extern std::string serviceName;
 
 // The command tool. Console texts go to standard output; results are exit codes.
-int cmdInstall(DWORD startType, bool interactive);
+struct InstallRequest {
+    DWORD startType = SERVICE_DEMAND_START;
+    bool delayedStart = false;
+    bool interactive = true;
+    // The environment variable that holds the account's password; empty for none.
+    std::string passwordVariable;
+};
+int cmdInstall(const InstallRequest& request);
 int cmdUninstall(bool verbose);
 int cmdStart();
 int cmdStop(bool verbose);
 int cmdStatus();
+// Stops the service, waits until it is stopped, and starts it again.
+int cmdRestart();
 bool waitForServiceStop(SC_HANDLE service);
 // The entries of key 149 in the double-NUL-terminated form CreateServiceA takes; none for
 // an empty key.

@@ -64,3 +64,9 @@ using UniqueKernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<HKEY, RegistryKeyTraits>;
 using UniqueModule = UniqueHandle<HMODULE, ModuleTraits>;
 using UniqueFind = UniqueHandle<HANDLE, FindHandleTraits>;
+
+struct ServiceHandleTraits {
+    static SC_HANDLE invalid() { return nullptr; }
+    static void close(SC_HANDLE h) { CloseServiceHandle(h); }
+};
+using UniqueServiceHandle = UniqueHandle<SC_HANDLE, ServiceHandleTraits>;

@@ -69,6 +69,7 @@ final class NamedSettings {
         names.add("consoleSwitches");
         names.add("runtimeDownloadSha256");
         names.add("runtimeDownloadPinFrom");
+        names.addAll(ServiceSettings.NAMES);
         return names;
     }
 
@@ -113,6 +114,7 @@ final class NamedSettings {
         }
         consoleSwitches(settings.get("consoleSwitches"), narrow, p);
         downloadPin(settings.get("runtimeDownloadSha256"), settings.get("runtimeDownloadPinFrom"), narrow, p);
+        ServiceSettings.apply(settings, narrow, p);
     }
 
     /** "all": -q, -c and -console (key 154); "console": only -console (key 156); "none". */
