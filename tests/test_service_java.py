@@ -18,9 +18,12 @@ package svc;
 import com.quillon.runtime.launcher.ServiceControl;
 import java.io.File;
 import java.io.FileOutputStream;
+import java.lang.management.ManagementFactory;
 import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
 
 public class Service {
     static void write(File file, String text, boolean append) {
@@ -31,27 +34,73 @@ public class Service {
         }
     }
 
+    static void sleep(long ms) {
+        try {
+            Thread.sleep(ms);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
     public static void main(String[] args) throws Exception {
         final File dir = new File(args[0]);
+        dir.mkdirs();
         List<String> words = Arrays.asList(args);
+        String pid = ManagementFactory.getRuntimeMXBean().getName().split("@")[0];
         StringBuilder text = new StringBuilder("isService=" + ServiceControl.isService() + "\n");
+        text.append("pid: ").append(pid).append('\n');
+        for (Map.Entry<String, String> e : new TreeMap<>(System.getenv()).entrySet()) {
+            if (e.getKey().startsWith("SVC_")) {
+                text.append("env: ").append(e.getKey()).append('=').append(e.getValue()).append('\n');
+            }
+        }
         for (String arg : args) {
             text.append("arg: ").append(arg).append('\n');
         }
         write(new File(dir, "started"), text.toString(), false);
+        write(new File(dir, "starts"), pid + "\n", true);
         System.out.println("service output line");
         System.err.println("service error line");
         final boolean slow = words.contains("--slow");
+        final boolean ignoreStop = words.contains("--ignore-stop");
         ServiceControl.addStopListener(() -> {
             if (slow) {
-                try {
-                    Thread.sleep(3000);
-                } catch (InterruptedException e) {
-                    Thread.currentThread().interrupt();
-                }
+                sleep(3000);
+            }
+            while (ignoreStop) {
+                sleep(1000);
             }
             write(new File(dir, "stopped"), "listener ran\n", false);
         });
+        if (words.contains("--spawn")) {
+            // A second JVM that the application starts: it must not outlive the service.
+            File second = new File(dir, "second");
+            second.mkdirs();
+            String java = System.getProperty("java.home") + File.separator + "bin" + File.separator + "java.exe";
+            new ProcessBuilder(java, "-cp", System.getProperty("java.class.path"), "svc.Service",
+                    second.getPath()).redirectErrorStream(true)
+                    .redirectOutput(new File(second, "output.txt")).start();
+        }
+        int lines = words.indexOf("--lines");
+        if (lines >= 0) {
+            int count = Integer.parseInt(args[lines + 1]);
+            for (int i = 0; i < count; i++) {
+                System.out.println(String.format("line %05d of the output, padded to forty", i));
+            }
+            System.out.flush();
+            write(new File(dir, "lines-done"), "done\n", false);
+        }
+        if (words.contains("--spam")) {
+            Thread spam = new Thread(() -> {
+                String line = new String(new char[200]).replace('\0', 'x');
+                while (true) {
+                    System.out.println(line);
+                    System.err.println(line);
+                }
+            });
+            spam.setDaemon(true);
+            spam.start();
+        }
         int exit = words.indexOf("--exit");
         if (exit >= 0) {
             Thread.sleep(1000);
@@ -149,6 +198,11 @@ def started_arguments(files):
             if line.startswith("arg: ")]
 
 
+def started_value(files, field):
+    return [line[len(field) + 2:] for line in (files / "started").read_text().splitlines()
+            if line.startswith(field + ": ")][0]
+
+
 def beats(files):
     path = files / "heartbeat"
     return path.read_text().count("beat") if path.is_file() else 0
@@ -167,7 +221,9 @@ def test_service_runs_the_application_and_stops_it(java_service, services, test_
     assert "isService=true\n" in (files / "started").read_text()
 
     status = services.command(exe, "/status")
-    assert (status.stdout_text, status.exit_code) == ("Running.\n", 0)
+    pid = started_value(files, "pid")
+    assert (status.stdout_text, status.exit_code) == (
+        f"Running.\nChild process id: {pid}\nRestarts: 0\n", 0)
 
     stopped = services.command(exe, "/stop")
     assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
@@ -209,8 +265,9 @@ def test_child_gets_quoted_name_start_parameters_and_exactly_the_stop_line(
 
 @pytest.mark.parametrize("exit_code", [0, 7])
 def test_application_that_ends_by_itself(java_service, services, test_dir, exit_code):
+    # Without restarts, as the services of earlier versions behave.
     exe, name, files = java_service(arguments=[winpath(test_dir / "files"), "--exit",
-                                               str(exit_code)])
+                                               str(exit_code)], serviceRestart=False)
     assert services.command(exe, "/install").exit_code == 0
     assert services.command(exe, "/start").exit_code == 0
     assert wait_for(lambda: (files / "started").is_file())
