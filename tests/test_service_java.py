@@ -43,6 +43,14 @@ public class Service {
     }
 
     public static void main(String[] args) throws Exception {
+        if (args[0].equals("--kill")) {
+            // As a user would end it from outside: TerminateProcess with exit code 1.
+            Class<?> handles = Class.forName("java.lang.ProcessHandle");
+            Object found = handles.getMethod("of", long.class).invoke(null, Long.parseLong(args[1]));
+            Object handle = found.getClass().getMethod("get").invoke(found);
+            handles.getMethod("destroyForcibly").invoke(handle);
+            return;
+        }
         final File dir = new File(args[0]);
         dir.mkdirs();
         List<String> words = Arrays.asList(args);
@@ -160,7 +168,7 @@ def service_jars(tmp_path_factory):
                        classpath=[RUNTIME_JAR])
     raw = compile_java({"com/quillon/runtime/launcher/WinLauncher.java": RAW_INPUT_LAUNCHER},
                        work / "raw.jar", work / "r")
-    return {"app": app.read_bytes(), "raw": raw.read_bytes()}
+    return {"app": app.read_bytes(), "raw": raw.read_bytes(), "app_path": app}
 
 
 @pytest.fixture

@@ -1,0 +1,146 @@
+"""What keeps a Java service running and stops it for good, on the real runtime under Wine's
+service control manager: the stop time-out and the job that ends the child's processes,
+restarts after a crash, the output logs, and what install stores."""
+
+import os
+import re
+import signal
+import time
+from datetime import datetime
+
+import pytest
+
+from harness import winpath
+from service_support import keep_services_up, launcher_pids, services  # noqa: F401
+from test_service_java import (beats, java_service, service_jars, started_value,  # noqa: F401
+                               wait_for)
+
+SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
+
+
+def service_log(test_dir, name, suffix=".service.log"):
+    path = test_dir / "logs" / f"{name}{suffix}"
+    return path.read_text(encoding="cp1252", errors="replace") if path.is_file() else ""
+
+
+def events(test_dir, name):
+    """(time, text) of each line of the service log."""
+    found = []
+    for line in service_log(test_dir, name).splitlines():
+        stamp, _, text = line.partition(" ")
+        clock, _, text = text.partition(" ")
+        found.append((datetime.strptime(f"{stamp} {clock}", "%Y-%m-%d %H:%M:%S.%f"), text))
+    return found
+
+
+def service_process_pids(test_dir, exe_name):
+    found = []
+    for pid in launcher_pids(test_dir):
+        try:
+            cmdline = open(f"/proc/{pid}/cmdline", "rb").read()
+        except OSError:
+            continue
+        if exe_name.encode() in cmdline and b"__qln_restart" not in cmdline:
+            found.append(pid)
+    return found
+
+
+def start_service(services, exe, name):
+    assert services.command(exe, "/install").exit_code == 0
+    started = services.command(exe, "/start")
+    assert (started.stdout_text, started.exit_code) == (f"Starting service '{name}'.\n", 0)
+
+
+@pytest.mark.parametrize("ending", ["stop", "service-process-killed"])
+def test_a_child_that_ignores_the_stop_is_ended_with_what_it_started(java_service, services,
+                                                                     test_dir, ending):
+    files = test_dir / "files"
+    exe, name, _ = java_service(arguments=[winpath(files), "--ignore-stop", "--spawn"],
+                                serviceStopTimeout=3)
+    start_service(services, exe, name)
+    second = files / "second"
+    assert wait_for(lambda: beats(second) >= 2), "the second JVM never ran"
+    if ending == "stop":
+        stopped = services.command(exe, "/stop")
+        assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
+        assert services.query(name)["WIN32_EXIT_CODE"] == 0
+        lines = [text for _, text in events(test_dir, name)]
+        assert "stop asked" in lines
+        assert ("the child did not end within 3 s; ending it and every process it started"
+                in lines), lines
+        assert lines[-1] == "service stopped"
+        assert not (files / "stopped").exists()
+    else:
+        service_process = service_process_pids(test_dir, "svc.exe")
+        assert len(service_process) == 1
+        os.kill(service_process[0], signal.SIGKILL)
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=60), "a process is left"
+    after = beats(second)
+    time.sleep(1)
+    assert beats(second) == after, "the second JVM outlived the service"
+
+
+def test_crashing_child_is_restarted_after_each_delay_until_the_limit(java_service, services,
+                                                                       test_dir):
+    files = test_dir / "files"
+    exe, name, _ = java_service(arguments=[winpath(files), "--exit", "3"],
+                                serviceRestart={"delays": [1, 3], "resetAfter": 600, "limit": 2})
+    start_service(services, exe, name)
+    assert wait_for(lambda: services.state(name) == 1, timeout=180), services.query(name)
+    query = services.query(name)
+    assert (query["WIN32_EXIT_CODE"], query["SERVICE_EXIT_CODE"]) == (1066, 5002)
+    log = events(test_dir, name)
+    texts = [text for _, text in log]
+    starts = [i for i, text in enumerate(texts) if text.startswith("child started")]
+    assert len(starts) == 3, texts
+    assert texts.count("child ended with exit code 3") == 3
+    assert "restarting in 1 s (restart 1 of at most 2)" in texts
+    assert "restarting in 3 s (restart 2 of at most 2)" in texts
+    assert texts[-1] == "service stopped: the child failed again after 2 restarts"
+    # Each restart waited at least its delay after the crash before it.
+    for start, delay in zip(starts[1:], [1, 3]):
+        ended = max(t for t, text in log[:start] if text == "child ended with exit code 3")
+        assert (log[start][0] - ended).total_seconds() >= delay - 0.05
+    assert len((files / "starts").read_text().split()) == 3
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=60)
+
+
+def test_stop_during_a_restart_delay_stops_for_good(java_service, services, test_dir):
+    files = test_dir / "files"
+    exe, name, _ = java_service(arguments=[winpath(files), "--exit", "3"],
+                                serviceRestart={"delays": [120]})
+    start_service(services, exe, name)
+    assert wait_for(lambda: "restarting in 120 s (restart 1 of at most 5)"
+                    in service_log(test_dir, name))
+    stopped = services.command(exe, "/stop")
+    assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
+    assert services.query(name)["WIN32_EXIT_CODE"] == 0
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=60)
+    assert len((files / "starts").read_text().split()) == 1
+    assert service_log(test_dir, name).count("child started") == 1
+
+
+def test_child_killed_from_outside_is_restarted(java_service, services, test_dir, java_home,
+                                                service_jars, wine_session):
+    files = test_dir / "files"
+    exe, name, _ = java_service(arguments=[winpath(files)], serviceRestart={"delays": [1]})
+    start_service(services, exe, name)
+    assert wait_for(lambda: beats(files) >= 2)
+    first = started_value(files, "pid")
+    # Wine gives a process killed from Linux the exit code 0; Windows tools use 1.
+    java = winpath(java_home / "bin" / "java.exe")
+    done = wine_session.wine(java, "-cp", winpath(service_jars["app_path"]), "svc.Service",
+                             "--kill", first, check=False, timeout=120)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert wait_for(lambda: (files / "starts").read_text().split()[-1] != first)
+    second = started_value(files, "pid")
+    assert services.state(name) == 4
+    status = services.command(exe, "/status")
+    assert (status.stdout_text, status.exit_code) == (
+        f"Running.\nChild process id: {second}\nRestarts: 1\n", 0)
+    stopped = services.command(exe, "/stop")
+    assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
+    # The stop itself never leads to a restart.
+    texts = [text for _, text in events(test_dir, name)]
+    assert texts.count("child started, process id " + second) == 1
+    assert sum(text.startswith("restarting") for text in texts) == 1
