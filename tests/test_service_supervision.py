@@ -144,3 +144,61 @@ def test_child_killed_from_outside_is_restarted(java_service, services, test_dir
     texts = [text for _, text in events(test_dir, name)]
     assert texts.count("child started, process id " + second) == 1
     assert sum(text.startswith("restarting") for text in texts) == 1
+
+
+@pytest.mark.parametrize("settings, expected, log", [
+    # HotSpot writes its own start-up errors to standard output unless told otherwise.
+    pytest.param({"jvmOptions": ["-Xmx1k"]}, "Too small maximum heap", ".out.log",
+                 id="heap-too-small"),
+    pytest.param({"jvmOptions": ["-XX:+DisplayVMOutputToStderr", "-Xmx1k"]},
+                 "Too small maximum heap", ".err.log", id="heap-too-small-to-stderr"),
+    pytest.param({"mainClass": "svc.Missing"}, "svc.Missing", ".err.log",
+                 id="missing-main-class"),
+])
+def test_what_a_jvm_says_before_main_is_kept(java_service, services, test_dir, settings,
+                                             expected, log):
+    exe, name, _ = java_service(serviceRestart=False, **settings)
+    start_service(services, exe, name)
+    assert wait_for(lambda: "child ended with exit code 1" in service_log(test_dir, name))
+    assert wait_for(lambda: expected in service_log(test_dir, name, log), timeout=30), (
+        service_log(test_dir, name, ".err.log"), service_log(test_dir, name, ".out.log"))
+
+
+def test_output_rotates_keeping_the_configured_number_of_files(java_service, services,
+                                                                test_dir):
+    files = test_dir / "files"
+    count = 400
+    exe, name, _ = java_service(arguments=[winpath(files), "--lines", str(count)],
+                                serviceLog="rotated", serviceLogMaxSize=2000, serviceLogKeep=3)
+    start_service(services, exe, name)
+    assert wait_for(lambda: (files / "lines-done").is_file())
+    stopped = services.command(exe, "/stop")
+    assert stopped.exit_code == 0
+    directory = test_dir / "rotated"
+    current = directory / f"{name}.out.log"
+    old = [directory / f"{name}.out.log.{n}" for n in (3, 2, 1)]
+    assert all(path.is_file() for path in old)
+    assert not (directory / f"{name}.out.log.4").exists()
+    # Oldest first, the kept files hold one unbroken run of lines that ends with the newest.
+    lines = [line for path in old + [current]
+             for line in path.read_text(encoding="cp1252").splitlines()]
+    numbers = [int(line.split()[1]) for line in lines if line.startswith("line ")]
+    assert numbers[-1] == count - 1
+    assert numbers == list(range(numbers[0], count))
+    assert "line %05d" % (count - 1) in current.read_text(encoding="cp1252")
+
+
+def test_a_child_writing_fast_keeps_running_when_its_logs_cannot_be_written(
+        java_service, services, test_dir):
+    files = test_dir / "files"
+    # A file where the log folder should be: neither folder nor logs can be made.
+    (test_dir / "blocked").write_text("not a folder")
+    exe, name, _ = java_service(arguments=[winpath(files), "--spam"],
+                                serviceLog=winpath(test_dir / "blocked" / "logs"))
+    start_service(services, exe, name)
+    assert wait_for(lambda: beats(files) >= 3)
+    first = beats(files)
+    assert wait_for(lambda: beats(files) > first + 10), "the child was blocked by its output"
+    assert services.state(name) == 4
+    stopped = services.command(exe, "/stop")
+    assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
