@@ -3,7 +3,7 @@ service control manager: the stop time-out and the job that ends the child's pro
 restarts after a crash, the output logs, and what install stores."""
 
 import os
-import re
+import struct
 import signal
 import time
 from datetime import datetime
@@ -202,3 +202,95 @@ def test_a_child_writing_fast_keeps_running_when_its_logs_cannot_be_written(
     assert services.state(name) == 4
     stopped = services.command(exe, "/stop")
     assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
+
+
+def test_install_stores_account_start_timing_and_recovery(java_service, services, registry,
+                                                           run, test_dir):
+    files = test_dir / "files"
+    exe, name, _ = java_service(
+        arguments=[winpath(files)], serviceAccount="LocalService", serviceStart="delayed",
+        serviceInteractive=False, serviceStopTimeout=20, servicePreshutdownTimeout=45,
+        serviceRestart={"delays": [2, 7, 60], "resetAfter": 900, "limit": 4},
+        serviceEnvironment={"SVC_PLAIN": "one two", "SVC_EXPANDED": "${SVC_PLAIN};x"})
+    result = run(exe, cmdline=f'"{winpath(exe)}" /install', env={"QUILLON_LOG": "yes"})
+    assert (result.stdout_text, result.exit_code) == (f"Installed service '{name}'.\n", 0)
+    stored = registry.values(SERVICES_KEY + name)
+    assert stored["ObjectName"] == "NT AUTHORITY\\LocalService"
+    assert (stored["Start"], stored["Type"]) == (2, 0x10)
+    assert stored["PreshutdownTimeout"] == 45000
+    # Wine's service manager accepts failure actions and delayed start without storing them,
+    # and its sc knows neither qc nor qfailure: what install asked for is read from its log.
+    assert ("failure actions: restart after 2000 7000 60000 ms, reset after 900 s, "
+            "error stops count") in result.log
+    assert "delayed automatic start" in result.log
+
+    # The variables reach the child, expanded in order.
+    assert services.command(exe, "/start").exit_code == 0
+    assert wait_for(lambda: (files / "started").is_file())
+    started = (files / "started").read_text()
+    assert "env: SVC_PLAIN=one two\n" in started
+    assert "env: SVC_EXPANDED=one two;x\n" in started
+
+
+@pytest.mark.parametrize("settings, word, service_type", [
+    pytest.param({}, "install", 0x110, id="interactive-as-before"),
+    pytest.param({"serviceInteractive": False}, "install", 0x10, id="setting-off"),
+    pytest.param({"serviceAccount": "virtual"}, "install", 0x10, id="not-localsystem"),
+])
+def test_interactive_flag(java_service, services, registry, settings, word, service_type):
+    exe, name, _ = java_service(**settings)
+    assert services.command(exe, "/" + word).exit_code == 0
+    stored = registry.values(SERVICES_KEY + name)
+    assert stored["Type"] == service_type
+    if settings.get("serviceAccount") == "virtual":
+        assert stored["ObjectName"] == f"NT SERVICE\\{name}"
+
+
+def test_password_comes_from_the_named_variable_only(java_service, services, registry, run,
+                                                     test_dir, wine_session):
+    exe, name, _ = java_service(serviceAccount=".\\svcuser")
+    secret = "Qln-Secret-7731"
+    result = run(exe, cmdline=f'"{winpath(exe)}" /install /password-env QLN_SVC_PW',
+                 env={"QLN_SVC_PW": secret, "QUILLON_LOG": "yes"})
+    assert (result.stdout_text, result.exit_code) == (f"Installed service '{name}'.\n", 0)
+    assert registry.values(SERVICES_KEY + name)["ObjectName"] == ".\\svcuser"
+    missing = run(exe, cmdline=f'"{winpath(exe)}" /install /password-env QLN_NOT_SET')
+    assert (missing.stdout_text, missing.exit_code) == (
+        "The environment variable QLN_NOT_SET is not set.\n", 1)
+    # Everything but the harness's own records of the runs, which hold the environment.
+    written = [path for path in test_dir.rglob("*")
+               if path.is_file() and ".runs" not in path.parts]
+    assert result.log is not None
+    for path in written:
+        assert secret.encode() not in path.read_bytes(), path
+
+
+def test_restart_command_gives_a_new_child(java_service, services, test_dir):
+    files = test_dir / "files"
+    exe, name, _ = java_service(arguments=[winpath(files)])
+    start_service(services, exe, name)
+    assert wait_for(lambda: (files / "started").is_file())
+    first = started_value(files, "pid")
+    restarted = services.command(exe, "/restart")
+    assert restarted.stdout_text == (f"Stopping service '{name}'.\nService stopped\n"
+                                     f"Starting service '{name}'.\n")
+    assert restarted.exit_code == 0
+    assert wait_for(lambda: len((files / "starts").read_text().split()) == 2)
+    second = started_value(files, "pid")
+    assert second != first
+    status = services.command(exe, "/status")
+    assert (status.stdout_text, status.exit_code) == (
+        f"Running.\nChild process id: {second}\nRestarts: 0\n", 0)
+
+
+def test_start_parameter_with_quotes_stays_one_word(java_service, services, test_dir):
+    files = test_dir / "files"
+    exe, name, _ = java_service(raw=True, jvmOptionsFromCommandLine=True)
+    assert services.command(exe, "/install").exit_code == 0
+    word = 'a" -J-Dx=1 "b'
+    code, out = services.sc("start", name, word, "back\\slash\\", "tab\there")
+    assert code == 0, out
+    assert wait_for(lambda: (files / "started").is_file())
+    arguments = [line[5:] for line in (files / "started").read_text().splitlines()
+                 if line.startswith("arg: ")]
+    assert arguments[5:] == [name, winpath(files), word, "back\\slash\\", "tab\there"]

@@ -67,10 +67,15 @@ void setFailureActions(SC_HANDLE service) {
     if (!policy.enabled)
         return;
     std::vector<SC_ACTION> actions;
-    for (uint32_t delay : policy.delaysSeconds)
+    std::string delays;
+    for (uint32_t delay : policy.delaysSeconds) {
         actions.push_back(SC_ACTION{SC_ACTION_RESTART, delay * 1000});
+        delays += " " + std::to_string(delay * 1000);
+    }
     if (actions.empty())
         actions.push_back(SC_ACTION{SC_ACTION_RESTART, 0});
+    logMessage("failure actions: restart after%s ms, reset after %lu s, error stops count",
+               delays.c_str(), static_cast<unsigned long>(policy.resetAfterSeconds));
     SERVICE_FAILURE_ACTIONSW failure{};
     failure.dwResetPeriod = policy.resetAfterSeconds;
     failure.cActions = static_cast<DWORD>(actions.size());
@@ -83,6 +88,7 @@ void setFailureActions(SC_HANDLE service) {
 
 void setStartAndShutdownTiming(SC_HANDLE service, bool delayed) {
     if (delayed) {
+        logMessage("delayed automatic start");
         SERVICE_DELAYED_AUTO_START_INFO info{TRUE};
         changeConfig(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &info, "delayed start");
     }
