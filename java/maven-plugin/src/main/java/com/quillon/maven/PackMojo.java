@@ -16,6 +16,7 @@ import java.util.Locale;
 import java.util.Map;
 import java.util.Properties;
 import java.util.Set;
+import java.util.TreeMap;
 import java.util.jar.JarFile;
 import javax.inject.Inject;
 import org.apache.maven.artifact.Artifact;
@@ -168,6 +169,36 @@ public class PackMojo extends AbstractMojo {
     private File bundledRuntime;
     @org.apache.maven.plugins.annotations.Parameter
     private Signing signing;
+    /** Service launcher: seconds a stop waits for the application before it is ended. */
+    @org.apache.maven.plugins.annotations.Parameter
+    private String serviceStopTimeout;
+    /** Service launcher: restarts after a crash; see {@link ServiceRestart}. */
+    @org.apache.maven.plugins.annotations.Parameter
+    private ServiceRestart serviceRestart;
+    /** Service launcher: folder of the output and event logs, default "logs" beside the exe. */
+    @org.apache.maven.plugins.annotations.Parameter
+    private String serviceLog;
+    /** Service launcher: bytes, or a size such as "10MB". */
+    @org.apache.maven.plugins.annotations.Parameter
+    private String serviceLogMaxSize;
+    @org.apache.maven.plugins.annotations.Parameter
+    private String serviceLogKeep;
+    /** Service launcher: LocalSystem, LocalService, NetworkService, virtual or an account name. */
+    @org.apache.maven.plugins.annotations.Parameter
+    private String serviceAccount;
+    @org.apache.maven.plugins.annotations.Parameter
+    private String serviceInteractive;
+    /** Service launcher: demand, auto or delayed. */
+    @org.apache.maven.plugins.annotations.Parameter
+    private String serviceStart;
+    @org.apache.maven.plugins.annotations.Parameter
+    private String servicePreshutdownTimeout;
+    /**
+     * Service launcher: variables for the application's process. Maven does not keep their
+     * order, so a value should not refer to another of them.
+     */
+    @org.apache.maven.plugins.annotations.Parameter
+    private Map<String, String> serviceEnvironment;
     /**
      * Further named settings of the packer, one element each ({@code <singleInstance>true</singleInstance>}):
      * true and false are booleans, a value starting with "{", "[" or a double quote is JSON, anything else
@@ -307,6 +338,16 @@ public class PackMojo extends AbstractMojo {
         s.put("subsystem", subsystem);
         s.put("bundledRuntime", ConfigJson.path(bundledRuntime));
         s.put("signing", signing == null ? null : signingJson());
+        s.put("serviceStopTimeout", ConfigJson.whole(serviceStopTimeout));
+        s.put("serviceRestart", serviceRestart == null ? null : serviceRestart.toJson());
+        s.put("serviceLog", serviceLog);
+        s.put("serviceLogMaxSize", ConfigJson.whole(serviceLogMaxSize));
+        s.put("serviceLogKeep", ConfigJson.whole(serviceLogKeep));
+        s.put("serviceAccount", serviceAccount);
+        s.put("serviceInteractive", ConfigJson.flag(serviceInteractive));
+        s.put("serviceStart", serviceStart);
+        s.put("servicePreshutdownTimeout", ConfigJson.whole(servicePreshutdownTimeout));
+        s.put("serviceEnvironment", serviceEnvironment == null ? null : new TreeMap<String, Object>(serviceEnvironment));
         if (settings != null) {
             Map<String, Object> named = new LinkedHashMap<>();
             for (Map.Entry<String, String> e : settings.entrySet()) {
