@@ -94,7 +94,8 @@ fuzz-test: fuzz-build
 # BENCH_ARGS="--reps 9 --only start" narrows or lengthens the run.
 bench:
 	python3 scripts/bench/bench.py $(BENCH_ARGS)
-# The sample service: install, start, status, stop and uninstall under Wine.
+# The sample service under Wine: install, start, a crash and its restart, status, a stop that
+# needs the time-out, uninstall, and the service log.
 .PHONY: demo-service
 demo-service: build jdk
 	bash scripts/demo-service.sh
