@@ -480,18 +480,19 @@ void runServiceMain(DWORD argumentCount, LPSTR* arguments) {
         serviceName = "unknown";
     logMessage("service name is '%s'", serviceName.c_str());
 
-    statusHandle = RegisterServiceCtrlHandlerExA(serviceName.c_str(), serviceControlHandler,
-                                                 nullptr);
-    if (!statusHandle)
-        return;
-    reportStatus(nullptr);
-
+    // The event log is there before the control handler that writes to it.
     const ServiceSettings& settings = serviceSettings();
     if (!createDirectories(settings.logDirectory))
         logMessage("cannot create the log directory %S (%lu)", settings.logDirectory.c_str(),
                    GetLastError());
     eventLog = std::make_unique<RotatingLog>(serviceFilePath(serviceName, L".service.log"),
                                              settings.logMaxSize, settings.logKeep);
+
+    statusHandle = RegisterServiceCtrlHandlerExA(serviceName.c_str(), serviceControlHandler,
+                                                 nullptr);
+    if (!statusHandle)
+        return;
+    reportStatus(nullptr);
     serviceEvent("service '%s' starting, process id %lu", serviceName.c_str(),
                  GetCurrentProcessId());
 
