@@ -8,16 +8,14 @@
 #include "core/configuration.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "service/service.h"
 #include "service/settings.h"
 #include "win/environment.h"
 #include "win/handles.h"
-#include "service/service.h"
 
 std::string serviceName;
 
 namespace {
-
-using ServiceHandle = UniqueServiceHandle;
 
 constexpr DWORD kConnectAccess = SC_MANAGER_CONNECT;
 
@@ -184,7 +182,7 @@ int cmdInstall(const InstallRequest& request) {
         password = *value;
     }
     cmdUninstall(false);
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
         print("Could not open SCManager.\n");
         return 1;
@@ -195,7 +193,7 @@ int cmdInstall(const InstallRequest& request) {
     // Only LocalSystem may interact with the desktop; Windows refuses the flag for others.
     if (request.interactive && settings.interactive != 0 && account.empty())
         serviceType |= SERVICE_INTERACTIVE_PROCESS;
-    ServiceHandle service(CreateServiceA(
+    UniqueServiceHandle service(CreateServiceA(
         manager.get(), serviceName.c_str(), serviceName.c_str(), SERVICE_ALL_ACCESS, serviceType,
         request.startType, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr,
         dependencies ? dependencies->data() : nullptr, account.empty() ? nullptr : account.c_str(),
@@ -218,13 +216,13 @@ int cmdInstall(const InstallRequest& request) {
 
 int cmdUninstall(bool verbose) {
     cmdStop(false);
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
         if (verbose)
             print("Could not open SCManager.\n");
         return 1;
     }
-    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), DELETE));
+    UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), DELETE));
     if (!service || !DeleteService(service.get())) {
         logMessage("deleting the service failed %lu", GetLastError());
         if (verbose)
@@ -237,12 +235,12 @@ int cmdUninstall(bool verbose) {
 }
 
 int cmdStart() {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
     if (!manager) {
         print("Could not open SCManager.\n");
         return 1;
     }
-    ServiceHandle service(
+    UniqueServiceHandle service(
         OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_START | SERVICE_QUERY_STATUS));
     if (service && StartServiceA(service.get(), 0, nullptr)) {
         print("Starting service '%s'.\n", serviceName.c_str());
@@ -262,13 +260,13 @@ int cmdStart() {
 }
 
 int cmdStop(bool verbose) {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
     if (!manager) {
         if (verbose)
             print("Could not open SCManager.\n");
         return 1;
     }
-    ServiceHandle service(
+    UniqueServiceHandle service(
         OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS));
     if (!service) {
         logMessage("OpenService failed %lu", GetLastError());
@@ -301,8 +299,8 @@ bool waitForServiceStop(SC_HANDLE service) {
 }
 
 int cmdRestart() {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
-    ServiceHandle service(manager ? OpenServiceA(manager.get(), serviceName.c_str(),
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
+    UniqueServiceHandle service(manager ? OpenServiceA(manager.get(), serviceName.c_str(),
                                                  SERVICE_QUERY_STATUS)
                                   : nullptr);
     SERVICE_STATUS status{};
@@ -322,12 +320,12 @@ int cmdRestart() {
 }
 
 int cmdStatus() {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kConnectAccess));
     if (!manager) {
         print("Could not open SCManager.\n");
         return 1;
     }
-    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(),
+    UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(),
                                        SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
     SERVICE_STATUS status{};
     if (!service || !QueryServiceStatus(service.get(), &status)) {

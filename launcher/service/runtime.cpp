@@ -3,7 +3,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "core/config_keys.h"
 #include "core/errors.h"
@@ -237,10 +236,11 @@ struct OutputStream {
 DWORD WINAPI drainStream(LPVOID parameter) {
     auto* stream = static_cast<OutputStream*>(parameter);
     logMessage("consuming output");
-    std::vector<char> block(kDrainBlock);
+    static_assert(kDrainBlock <= 8192, "the block lives on the thread's stack");
+    char block[kDrainBlock];
     DWORD read = 0;
-    while (ReadFile(stream->readEnd.get(), block.data(), kDrainBlock, &read, nullptr) && read > 0)
-        stream->log->write(block.data(), read);
+    while (ReadFile(stream->readEnd.get(), block, kDrainBlock, &read, nullptr) && read > 0)
+        stream->log->write(block, read);
     logMessage("consuming output done");
     return 0;
 }
