@@ -8,10 +8,15 @@
 #include "core/configuration.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "service/output_log.h"
 #include "service/service.h"
 #include "service/settings.h"
+#include "win/encoding.h"
 #include "win/environment.h"
 #include "win/handles.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 
 std::string serviceName;
 
@@ -92,6 +97,83 @@ void setStartAndShutdownTiming(SC_HANDLE service, bool delayed) {
     }
     SERVICE_PRESHUTDOWN_INFO preshutdown{serviceSettings().preshutdownTimeoutSeconds * 1000};
     changeConfig(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown, "pre-shutdown time-out");
+}
+
+// The SDDL text of a path's access list, for the log; empty when it cannot be read.
+std::wstring accessListText(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL acl = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return L"";
+    LPWSTR text = nullptr;
+    std::wstring result;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        result = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
+// The log folder is made at install, with the rights to write it for an account other than
+// LocalSystem: below Program Files such an account could not write its logs otherwise.
+void prepareLogDirectory(const std::string& account) {
+    const std::wstring& directory = serviceSettings().logDirectory;
+    if (!createDirectories(directory)) {
+        logError("cannot create the log folder %S (%lu)", directory.c_str(), GetLastError());
+        return;
+    }
+    if (account.empty())
+        return;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL current = nullptr;
+    DWORD status = GetNamedSecurityInfoW(directory.c_str(), SE_FILE_OBJECT,
+                                         DACL_SECURITY_INFORMATION, nullptr, nullptr, &current,
+                                         nullptr, &descriptor);
+    // The account's SID, looked up once; the service was just created, so a virtual account
+    // is known by now.
+    std::wstring name = toWide(account);
+    DWORD sidSize = SECURITY_MAX_SID_SIZE;
+    std::vector<BYTE> sid(sidSize);
+    wchar_t domain[256];
+    DWORD domainSize = 256;
+    SID_NAME_USE use;
+    if (status == ERROR_SUCCESS &&
+        !LookupAccountNameW(nullptr, name.c_str(), sid.data(), &sidSize, domain, &domainSize, &use))
+        status = GetLastError();
+    EXPLICIT_ACCESSW access{};
+    access.grfAccessPermissions = FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE;
+    access.grfAccessMode = GRANT_ACCESS;
+    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    BuildTrusteeWithSidW(&access.Trustee, sid.data());
+    LPWSTR sidText = nullptr;
+    if (status == ERROR_SUCCESS && ConvertSidToStringSidW(sid.data(), &sidText)) {
+        logMessage("log folder %S granted: (A;OICI;0x%lx;;;%S)", directory.c_str(),
+                   access.grfAccessPermissions, sidText);
+        LocalFree(sidText);
+    }
+    PACL granted = nullptr;
+    if (status == ERROR_SUCCESS)
+        status = SetEntriesInAclW(1, &access, current, &granted);
+    if (status == ERROR_SUCCESS)
+        status = SetNamedSecurityInfoW(const_cast<wchar_t*>(directory.c_str()), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION, nullptr, nullptr, granted,
+                                       nullptr);
+    if (granted)
+        LocalFree(granted);
+    if (descriptor)
+        LocalFree(descriptor);
+    if (status != ERROR_SUCCESS) {
+        logError("cannot let %s write the log folder %S (%lu)", account.c_str(),
+                 directory.c_str(), status);
+        printf("Note: %s may not be able to write its logs in %S.\n", account.c_str(),
+               directory.c_str());
+        fflush(stdout);
+        return;
+    }
+    logMessage("log folder %S: %S", directory.c_str(), accessListText(directory).c_str());
 }
 
 // Waits while the service is in `pendingState`, as long as its check point keeps rising or
@@ -208,6 +290,7 @@ int cmdInstall(const InstallRequest& request) {
     if (needsPassword && request.passwordVariable.empty())
         logMessage("the account %s was given no password", account.c_str());
     setServiceDescription(service.get());
+    prepareLogDirectory(account);
     setStartAndShutdownTiming(service.get(), request.delayedStart);
     setFailureActions(service.get());
     print("Installed service '%s'.\n", serviceName.c_str());
