@@ -1,5 +1,6 @@
 #include "service/settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
