@@ -80,6 +80,30 @@ def test_a_child_that_ignores_the_stop_is_ended_with_what_it_started(java_servic
     assert beats(second) == after, "the second JVM outlived the service"
 
 
+def test_stop_pending_shows_progress_until_the_kill(java_service, services, test_dir):
+    files = test_dir / "files"
+    exe, name, _ = java_service(arguments=[winpath(files), "--ignore-stop"],
+                                serviceStopTimeout=8)
+    start_service(services, exe, name)
+    assert wait_for(lambda: beats(files) >= 2)
+    services.sc("stop", name)
+    seen = []
+
+    def pending_with_progress():
+        query = services.query(name)
+        if query.get("STATE") == 3:
+            seen.append((query["CHECKPOINT"], query["WAIT_HINT"]))
+        return len({checkpoint for checkpoint, _ in seen}) >= 3
+
+    assert wait_for(pending_with_progress, timeout=60), seen
+    # The hint covers what is left of the 8 s, never more than the time-out and a margin.
+    assert all(0 < hint <= 8000 + 5000 for _, hint in seen), seen
+    checkpoints = [checkpoint for checkpoint, _ in seen]
+    assert checkpoints == sorted(checkpoints), seen
+    assert wait_for(lambda: services.state(name) == 1, timeout=60)
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=60)
+
+
 def test_crashing_child_is_restarted_after_each_delay_until_the_limit(java_service, services,
                                                                        test_dir):
     files = test_dir / "files"
@@ -112,6 +136,9 @@ def test_stop_during_a_restart_delay_stops_for_good(java_service, services, test
     start_service(services, exe, name)
     assert wait_for(lambda: "restarting in 120 s (restart 1 of at most 5)"
                     in service_log(test_dir, name))
+    status = services.command(exe, "/status")
+    assert (status.stdout_text, status.exit_code) == (
+        "Running.\nChild process id: none, waiting to restart\nRestarts: 1\n", 0)
     stopped = services.command(exe, "/stop")
     assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
     assert services.query(name)["WIN32_EXIT_CODE"] == 0
