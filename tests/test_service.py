@@ -31,6 +31,7 @@ def test_command_words_texts_and_exit_codes(service_launcher, services, registry
         ("-stop", "Could not stop service.\n", 1),
         ("--uninstall", "Could not delete service.\n", 1),
         ("/start", "Could not start service. Error code: 1060\n", 1),
+        ("/restart", "Could not restart service.\n", 1),
         ("/-install", installed, 0),
         # Installing over a stopped service stops it quietly, removes it and creates it anew.
         ("/install", "Service is already stopped.\n" + installed, 0),
