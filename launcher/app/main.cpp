@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "core/config_keys.h"
 #include "core/configuration.h"
 #include "core/errors.h"
@@ -16,42 +14,24 @@
 
 namespace {
 
-// Console switches are honoured only when the configuration enables them.
-void handleConsoleSwitches(const ArgumentList& arguments) {
-    bool allSwitches = getConfigInt(key::kConsoleSwitches) != 0;
-    bool consoleOnly = getConfigInt(key::kConsoleSwitchOnly) != 0;
-    if (!allSwitches && !consoleOnly)
-        return;
-    for (const std::wstring& word : arguments) {
-        if (allSwitches && word == L"-q") {
-            setConsoleErrorMode();
-        } else if (word == L"-console") {
-            obtainConsole();
-        } else if (allSwitches && word == L"-c") {
-            setConsoleErrorMode();
-            if (obtainConsole())
-                break;
-            MessageBoxA(nullptr, "Error: Could not allocate console.", "quillon", MB_OK);
-            exitLauncher(1);
-        }
-    }
-}
-
 int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int showCommand) {
     InitCommonControls();
-    if (commandTail[0] != '\0' && strcmp(commandTail, "__qln_reboot") == 0) {
+    StartMarkers markers = readStartMarkers(commandTail);
+    if (markers.reboot) {
         rebootSystem();
         return 0;
     }
-    if (strncmp(commandTail, "__qln_lang_restart", 18) == 0)
+    if (markers.languageRestart)
         setLanguageRestart();
-    if (strncmp(commandTail, "-q_qln_internal", 15) == 0)
+    if (markers.internalQuiet)
         setConsoleErrorMode();
 
     ArgumentList arguments;
     splitCommandLine(GetCommandLineW(), arguments);
     initLauncher(instance, &arguments);
-    handleConsoleSwitches(arguments);
+    SwitchSet switches = applicationSwitchSet(getConfigInt(key::kConsoleSwitches) != 0,
+                                              getConfigInt(key::kConsoleSwitchOnly) != 0);
+    applyConsoleSwitches(readConsoleSwitches(arguments, switches));
     if (!isLanguageRestart())
         enforceSingleInstance(true, true);
 

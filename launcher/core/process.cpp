@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/config_keys.h"
+#include "core/errors.h"
 #include "core/expansion.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -158,6 +159,15 @@ bool obtainConsole() {
             return true;
     }
     return AllocConsole() != FALSE;
+}
+
+void applyConsoleSwitches(const ConsoleSwitches& switches) {
+    if (switches.quiet)
+        setConsoleErrorMode();
+    if (switches.console && !obtainConsole() && switches.consoleRequired) {
+        MessageBoxA(nullptr, "Error: Could not allocate console.", "quillon", MB_OK);
+        exitLauncher(1);
+    }
 }
 
 void rebootSystem() {

@@ -1,7 +1,6 @@
 #include "installer/work_sequence.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -284,11 +283,12 @@ DWORD runInstallerWork(HWND progressDialog) {
 
 int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) {
     InstallerState& state = installerState();
-    if (commandTail[0] != '\0' && strcmp(commandTail, "__qln_reboot") == 0) {
+    StartMarkers markers = readStartMarkers(commandTail);
+    if (markers.reboot) {
         rebootSystem();
         return 0;
     }
-    if (strncmp(commandTail, "__qln_lang_restart", 18) == 0) {
+    if (markers.languageRestart) {
         setLanguageRestart();
         state.quietMode = true;
     }
@@ -304,34 +304,16 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
     // exist yet.
     setRuntimeLibraryOnClassPath(false);
 
-    state.verifyIntegrity = true;
-    bool splashRequested = false;
-    bool consoleAttached = false;
-    for (const std::wstring& word : arguments) {
-        if (word == L"-q") {
-            state.quietMode = true;
-            setConsoleErrorMode();
-        } else if (word == L"-console") {
-            consoleAttached = obtainConsole();
-        } else if (word == L"-splash") {
-            splashRequested = true;
-        } else if (word == L"-nocheck") {
-            state.verifyIntegrity = false;
-        } else if (word == L"-c") {
-            state.quietMode = true;
-            setConsoleErrorMode();
-            if (!consoleAttached) {
-                consoleAttached = obtainConsole();
-                if (!consoleAttached) {
-                    MessageBoxA(nullptr, "Error: Could not allocate console.", "quillon", MB_OK);
-                    exitLauncher(1);
-                }
-            }
-        } else if (word == L"-manual" || word == L"/manual") {
-            state.manualRuntime = true;
-            setManualJre();
-        }
+    ConsoleSwitches switches = readConsoleSwitches(arguments, SwitchSet::Installer);
+    if (switches.quiet)
+        state.quietMode = true;
+    state.verifyIntegrity = !switches.noCheck;
+    if (switches.manualRuntime) {
+        state.manualRuntime = true;
+        setManualJre();
     }
+    applyConsoleSwitches(switches);
+    bool splashRequested = switches.splash;
 
     if (!isLanguageRestart())
         enforceSingleInstance(false, false);
