@@ -26,6 +26,8 @@ native:
 	mkdir -p $(DIST)/win64/test-stubs $(DIST)/win32/test-stubs
 	cp build/win64/launcher/test-stubs/*.exe $(DIST)/win64/test-stubs/
 	cp build/win32/launcher/test-stubs/*.exe $(DIST)/win32/test-stubs/
+	mkdir -p $(DIST)/win32/test-tools
+	cp build/win32/tests/tools/bitness-probe.exe $(DIST)/win32/test-tools/
 	cp build/win64/tests/tools/*.exe $(DIST)/win64/test-tools/
 	rm -rf $(DIST)/win64/test-tools/jni-stand-in
 	cp -r build/win64/tests/tools/jni-stand-in $(DIST)/win64/test-tools/
