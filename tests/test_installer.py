@@ -223,6 +223,36 @@ def test_manual_switch_reaches_java_as_a_property(setup_exe, run, test_dir, stan
     assert result.exit_code == 83
 
 
+def locate_runtime_by_hand(run, test_dir, java_exe):
+    """Presses Locate... in the missing-runtime dialog and picks `java_exe` in the file
+    dialog that opens, as a user does."""
+    tool = require_built("win64/test-tools/dialog-probe")
+    steps = [("#32770", ["press=1005"]),
+             ("#32770|" + PICK_JAVA_TITLE, ["filename=" + winpath(java_exe), "press=1"])]
+    for number, (window, options) in enumerate(steps):
+        out = test_dir / f"dialog-{number}.json"
+        probed = run(tool, args=["live", window, "60000", winpath(out), *options], timeout=120)
+        assert probed.exit_code == 0, f"no window {window}"
+
+
+PICK_JAVA_TITLE = "Pick java.exe"
+
+
+@pytest.mark.parametrize("switch", ["-manual", "/manual"])
+def test_a_runtime_located_by_hand_after_manual_tells_java(setup_exe, start, run, test_dir,
+                                                          stand_in_home, switch):
+    # The installed runtime would be found by the search, which the switch skips.
+    exe = setup_exe({"keys": {"128": "A" + winpath(stand_in_home)},
+                     "localizedTexts": {**TEXTS, "20004": PICK_JAVA_TITLE}})
+    running = start(exe, args=[switch], env=environment(test_dir), timeout=120)
+    locate_runtime_by_hand(run, test_dir, stand_in_home / "bin" / "java.exe")
+    result = running.wait()
+    assert result.exit_code == 0, result.log
+    assert main_called(test_dir)
+    options = [c for c in read_record(test_dir / "jni-calls.jsonl") if "options" in c]
+    assert options and "-Dtarvo.manualJre=true" in options[0]["options"], options
+
+
 # ---------------------------------------------------------------------------------------
 # Archives made by real tools
 
