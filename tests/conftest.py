@@ -57,6 +57,25 @@ def registry(wine_session, test_dir):
     reg.cleanup()
 
 
+DLL_OVERRIDES = r"HKCU\Software\Wine\DllOverrides"
+
+
+@pytest.fixture
+def prefer_native_dll(registry):
+    """prefer_native_dll("wininet"): Wine then loads a wininet.dll that the search finds before
+    its own copy, as Windows would, for the rest of the test. This is the way to stage a
+    planted DLL: WINEDLLOVERRIDES in a run's environment does not reach Wine's loader."""
+    names = []
+
+    def prefer(name):
+        registry.write(DLL_OVERRIDES, name, "native,builtin")
+        names.append(name)
+
+    yield prefer
+    for name in names:
+        registry.delete_value(DLL_OVERRIDES, name)
+
+
 @pytest.fixture
 def start(wine_session, tools, test_dir, tmp_dir, registry):
     """start(exe, ...) -> Running, for programs that run beside each other; takes the same
