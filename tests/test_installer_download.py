@@ -185,7 +185,7 @@ def test_no_content_length_gives_up_after_20_queries(download_setup, serve, run,
 
 
 def test_a_planted_wininet_dll_is_never_loaded(download_setup, serve, run, test_dir,
-                                               archive_bytes):
+                                               archive_bytes, probe, prefer_native_dll):
     planted = ROOT / "build" / "win64" / "tests" / "tools" / "planted" / "wininet.dll"
     if not planted.is_file():
         pytest.skip("planted wininet.dll is not built")
@@ -194,11 +194,18 @@ def test_a_planted_wininet_dll_is_never_loaded(download_setup, serve, run, test_
     shutil.copyfile(planted, test_dir / "wininet.dll")
     # Wine prefers its own copy unless told otherwise: with this a search-order load would
     # take the planted file.
-    result = run(exe, args=["-q"], env=environment(test_dir, WINEDLLOVERRIDES="wininet=n,b"),
-                 timeout=120)
-    assert not (test_dir / "planted-loaded.txt").exists()
+    prefer_native_dll("wininet")
+    marker = test_dir / "planted-loaded.txt"
+    result = run(exe, args=["-q"], env=environment(test_dir), timeout=120)
+    assert not marker.exists()
     assert result.exit_code == 0, result.log
     assert "download successful" in result.log
+    # Control: the same staging does hand the planted file to a program beside it that takes
+    # wininet.dll by bare name, so the clean run above is the installer's doing. (Wine names
+    # its own copy after the file it stood in for, so only the marker tells them apart.)
+    taker = shutil.copyfile(probe, test_dir / "takes-wininet.exe")
+    run(taker, args=["loadlib", "wininet.dll"], env=environment(test_dir))
+    assert marker.exists()
 
 
 def probe(run, test_dir, cls, *options, name="probe"):

@@ -13,6 +13,7 @@ import pytest
 from conftest import require_built
 from harness import winpath
 from harness.java_side import RUNTIME_JAR, compile_java
+from test_installer import PICK_JAVA_TITLE, locate_runtime_by_hand
 
 ROOT = Path(__file__).resolve().parent.parent
 HAND_OVER = r"HKCU\SOFTWARE\brightwell\tarvo"
@@ -171,13 +172,23 @@ def test_an_installed_runtime_is_preferred_with_key_161(real_setup, run, test_di
     assert marks(marker)[0].lower() == ("java.home=" + winpath(java_home)).lower()
 
 
-def test_manual_switch_reaches_the_java_side(real_setup, run, test_dir, java_home):
+def test_manual_switch_reaches_the_java_side(real_setup, start, run, test_dir, java_home):
     marker = test_dir / "marks.txt"
     exe = real_setup(keys={"128": "A" + winpath(java_home)})
     # "-manual" skips the search; without a runtime quiet mode aborts before Java runs.
     result = run(exe, args=["-q", "-manual", "mark", winpath(marker)], env=ENV, timeout=300)
     assert result.exit_code == 83
     assert not marker.exists()
+    # With a dialog the user locates the runtime by hand, and the Java side is told so.
+    exe = real_setup(keys={"128": "A" + winpath(java_home)},
+                     localizedTexts={**TEXTS, "20004": PICK_JAVA_TITLE})
+    running = start(exe, args=["-manual", "mark", winpath(marker), "exit", "0"], env=ENV,
+                    timeout=300)
+    locate_runtime_by_hand(run, test_dir, java_home / "bin" / "java.exe")
+    result = running.wait()
+    assert result.exit_code == 0, result.log
+    home, manual = marks(marker)
+    assert (home.lower(), manual) == ("java.home=" + winpath(java_home).lower(), "manual=true")
 
 
 def test_cancel_ends_with_0_and_deletes_both_values(real_setup, start, run, registry, test_dir,

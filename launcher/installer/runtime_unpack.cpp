@@ -156,7 +156,12 @@ bool untarGzip(const std::string& archivePath, const std::string& targetDirector
         }
         GzSource in(archive);
         FileSink out(progressDialog, totalSize);
-        result = extractTarStream(in, out);
+        // The size that stands for 100 % also bounds the archive: what unpacks to more than
+        // twice that is damaged or made to fill the disk.
+        std::optional<int64_t> limit;
+        if (totalSize > 0)
+            limit = 2 * static_cast<int64_t>(totalSize);
+        result = extractTarStream(in, out, limit);
         if (result.status == TarStatus::OpenFailed) {
             char text[kMaxText];
             snprintf(text, sizeof text, "Could not open file %s\n", result.failedPath.c_str());

@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "service/service.h"
+#include "win/encoding.h"
 
 std::string serviceName;
 
@@ -95,15 +96,19 @@ int cmdInstall(DWORD startType, bool interactive) {
         print("Could not open SCManager.\n");
         return 1;
     }
-    std::string binaryPath = serviceBinaryPath();
+    // The wide call with the texts converted as the narrow one would: some narrow
+    // implementations keep only the first name of the dependency list.
+    std::wstring name = toWide(serviceName);
+    std::wstring binaryPath = toWide(serviceBinaryPath());
     std::optional<std::string> dependencies = buildDependencyList();
+    std::wstring wideDependencies = dependencies ? toWide(*dependencies) : std::wstring();
     DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
     if (interactive)
         serviceType |= SERVICE_INTERACTIVE_PROCESS;
-    ServiceHandle service(CreateServiceA(manager.get(), serviceName.c_str(), serviceName.c_str(),
+    ServiceHandle service(CreateServiceW(manager.get(), name.c_str(), name.c_str(),
                                          SERVICE_ALL_ACCESS, serviceType, startType,
                                          SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr,
-                                         nullptr, dependencies ? dependencies->data() : nullptr,
+                                         nullptr, dependencies ? wideDependencies.c_str() : nullptr,
                                          nullptr, nullptr));
     if (!service) {
         logError("CreateService failed %lu", GetLastError());

@@ -17,6 +17,8 @@
 //   stdin                copy standard input to standard output until end of file
 //   file PATH TEXT       write TEXT, in the ANSI code page, to a new file PATH
 //   priority PID         print "priority=0x%X" with GetPriorityClass of process PID
+//   loadlib NAME         LoadLibraryW(NAME) with the default search, as a program that takes
+//                        a DLL by bare name; print "loadlib=" and the loaded file, or "-"
 //   sleep MS             sleep
 //   exit CODE            end the process with CODE at once
 //
@@ -186,6 +188,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             printLine(text);
             if (process)
                 CloseHandle(process);
+        } else if (action == L"loadlib") {
+            operand(1);
+            HMODULE module = LoadLibraryW(argv[++i]);
+            wchar_t path[MAX_PATH] = L"-";
+            if (module)
+                GetModuleFileNameW(module, path, MAX_PATH);
+            printLine(std::wstring(L"loadlib=") + path);
         } else if (action == L"sleep") {
             operand(1);
             Sleep(parseNumber(argv[++i]));
