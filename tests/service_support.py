@@ -133,5 +133,5 @@ def service_wine_session(request, tmp_path_factory):
 
 def service_logs(session) -> dict:
     """The logs in the service TMP folder by name, each as text; the logs stay."""
-    return {path.name: path.read_text(encoding="cp1252", errors="replace")
+    return {path.name: path.read_text(encoding="utf-8", errors="replace")
             for path in sorted(session.service_tmp.glob("qln_nlog_*"))}

@@ -2,10 +2,14 @@
 the tests run: key 157, the retries and their failures, the pinned SHA-256 of key 162,
 the system-directory-only WinINet, and dialog 104."""
 
+import hashlib
 import http.server
 import json
+import os
 import shutil
 import socket
+import ssl
+import subprocess
 import struct
 import threading
 import time
@@ -29,8 +33,9 @@ TEXTS = {"20003": "Download failed.", "20013": "Setup Test",
 class Server:
     """Serves `routes` {path: handler(request)}; records (path, time) of each request."""
 
-    def __init__(self, routes):
+    def __init__(self, routes, tls=None):
         self.requests = []
+        self.scheme = "https" if tls else "http"
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -44,12 +49,14 @@ class Server:
                 pass
 
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        if tls:
+            self.httpd.socket = tls.wrap_socket(self.httpd.socket, server_side=True)
         self.httpd.daemon_threads = True
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
 
     def url(self, path):
-        return f"http://127.0.0.1:{self.httpd.server_address[1]}{path}"
+        return f"{self.scheme}://127.0.0.1:{self.httpd.server_address[1]}{path}"
 
     def count(self, path):
         return sum(1 for p, _ in self.requests if p == path)
@@ -90,8 +97,8 @@ def archive_bytes(test_dir, stand_in_home):
 def serve():
     servers = []
 
-    def start(routes):
-        server = Server(routes)
+    def start(routes, tls=None):
+        server = Server(routes, tls)
         servers.append(server)
         return server
 
@@ -101,7 +108,10 @@ def serve():
 
 
 @pytest.fixture
-def download_setup(pack):
+def download_setup(pack, archive_bytes):
+    """An installer that downloads from `url`; pinned to the served archive unless `sha256`
+    (hex or {"file": path}) or a raw key 162 says otherwise: the packer takes a plain HTTP
+    address only with a pin."""
     def make(url, keys=None, name="setup.exe", sha256=None):
         config = installer_config(localizedTexts=TEXTS,
                                   searchSequence=[{"type": "A", "value": "Z:\\nowhere"}])
@@ -109,6 +119,8 @@ def download_setup(pack):
             config["runtimeDownloadPinFrom"] = sha256["file"]
         elif sha256:
             config["runtimeDownloadSha256"] = sha256
+        elif "162" not in (keys or {}):
+            config["runtimeDownloadSha256"] = hashlib.sha256(archive_bytes).hexdigest()
         config["keys"] = {"150": url, **(keys or {})}
         return pack(config, stub="setup-launcher", name=name)
     return make
@@ -318,3 +330,123 @@ def test_cancel_in_the_progress_dialog_during_the_download(download_setup, serve
     assert not main_called(test_dir)
     log = result.log.splitlines()
     assert "Canceled installer" in log and "Worker stopped after cancel" in log
+
+
+def test_the_unpacked_archive_is_the_one_that_was_verified(download_setup, serve, start,
+                                                            test_dir, archive_bytes,
+                                                            stand_in_home):
+    # Halfway through the download the test puts another archive under the download's name;
+    # the installer must unpack what it received and hashed, not what the name now holds.
+    planted_home = test_dir / "planted-home"
+    shutil.copytree(stand_in_home, planted_home)
+    (planted_home / "planted.txt").write_text("planted")
+    planted = stand_in_archive(test_dir / "planted.tar.gz", planted_home)
+    swapped = threading.Event()
+
+    def gated(request):
+        request.send_response(200)
+        request.send_header("Content-Length", str(len(archive_bytes)))
+        request.end_headers()
+        half = len(archive_bytes) // 2
+        request.wfile.write(archive_bytes[:half])
+        request.wfile.flush()
+        swapped.wait(120)
+        request.wfile.write(archive_bytes[half:])
+        request.close_connection = True
+
+    server = serve({"/jre.tar.gz": gated})
+    exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1"})
+    running = start(exe, args=["-q"], env=environment(test_dir), timeout=180)
+    partial = lambda: list((test_dir / "tmp").glob("*_dir*/jre.tar.gz"))
+    limit = time.monotonic() + 120
+    while not (partial() and partial()[0].stat().st_size > 0) and time.monotonic() < limit:
+        time.sleep(0.1)
+    assert partial(), "the download did not begin"
+    os.replace(shutil.copy(planted, partial()[0].with_name("planted-copy")), partial()[0])
+    swapped.set()
+    result = running.wait()
+    assert result.exit_code == 0, result.log
+    assert "untaring JRE was successful" in result.log
+    assert "planted.txt" not in result.log
+    assert main_called(test_dir)
+
+
+# ---------------------------------------------------------------------------------------
+# HTTPS: WinINet checks the server's certificate against the system's roots
+
+def self_signed_tls(directory):
+    """A TLS context with a new self-signed certificate for 127.0.0.1, which no system trusts;
+    returns (context, DER bytes of the certificate)."""
+    key, cert = directory / "tls-key.pem", directory / "tls-cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-keyout", str(key), "-out", str(cert), "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1",
+                    "-addext", "basicConstraints=critical,CA:TRUE"],
+                   check=True, capture_output=True)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context, ssl.PEM_cert_to_DER_cert(cert.read_text())
+
+
+def test_an_untrusted_certificate_fails_every_attempt_and_nothing_is_unpacked(
+        download_setup, serve, run, test_dir, archive_bytes):
+    tls, _ = self_signed_tls(test_dir)
+    server = serve({"/jre.tar.gz": send(archive_bytes)}, tls=tls)
+    exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1"})
+    result = run(exe, args=["-q"], env=environment(test_dir), timeout=120)
+    assert result.exit_code == 1, result.log
+    assert result.stderr_text.startswith(TEXTS["20003"]), result.stderr_text
+    assert errors(result).count("Retry JRE download") == 3
+    assert "download successful" not in result.log
+    assert "untaring" not in result.log and "extracting JRE" not in result.log
+    # 12045: ERROR_INTERNET_INVALID_CA
+    assert result.log.splitlines().count("InternetOpenUrl failed with error code 12045") == 3
+    assert not server.requests
+    assert not list((test_dir / "tmp").rglob("jre*"))
+    assert not main_called(test_dir)
+
+
+@pytest.fixture
+def trusted_tls(test_dir, registry):
+    """A self-signed certificate that Wine's root store holds for the test."""
+    tls, der = self_signed_tls(test_dir)
+    thumbprint = hashlib.sha1(der).hexdigest().upper()
+    # A serialized store element: property 32 (the certificate itself), 1, length, data.
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    key = rf"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\{thumbprint}"
+    registry.write(key, "Blob", blob)
+    yield tls
+    registry.delete_key(key)
+
+
+def redirect(to):
+    def handler(request):
+        request.send_response(302)
+        request.send_header("Location", to)
+        request.send_header("Content-Length", "0")
+        request.end_headers()
+    return handler
+
+
+@pytest.mark.parametrize("route", ["direct", "to-https", "to-http"])
+def test_https_redirects(download_setup, serve, run, test_dir, archive_bytes, trusted_tls,
+                         route):
+    plain = serve({"/jre.tar.gz": send(archive_bytes)})
+    secure = serve({"/jre.tar.gz": send(archive_bytes),
+                    "/to-https": redirect("/jre.tar.gz"),
+                    "/to-http": redirect(plain.url("/jre.tar.gz"))}, tls=trusted_tls)
+    path = "/jre.tar.gz" if route == "direct" else f"/{route}"
+    exe = download_setup(secure.url(path), keys={"157": "1"})
+    result = run(exe, args=["-q"], env=environment(test_dir), timeout=120)
+    if route != "to-http":
+        assert result.exit_code == 0, result.log
+        assert "untaring JRE was successful" in result.log
+        assert main_called(test_dir)
+        return
+    assert result.exit_code == 1, result.log
+    assert errors(result).count("Retry JRE download") == 3
+    refused = f"download refused: redirected from HTTPS to {plain.url('/jre.tar.gz')}"
+    assert errors(result).count(refused) == 3
+    assert "download successful" not in result.log and "extracting JRE" not in result.log
+    assert not list((test_dir / "tmp").rglob("jre*"))
+    assert not main_called(test_dir)

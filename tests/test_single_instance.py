@@ -60,7 +60,7 @@ def wait_for(condition, what, timeout=30.0):
 
 def running_logs(tmp_dir) -> str:
     """The text of every launcher log in the temp folder, also while launchers still run."""
-    return "".join(p.read_text(encoding="cp1252", errors="replace")
+    return "".join(p.read_text(encoding="utf-8", errors="replace")
                    for p in sorted(tmp_dir.glob("qln_nlog_*")))
 
 

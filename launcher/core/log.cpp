@@ -5,9 +5,9 @@
 #include <ctime>
 #include <mutex>
 #include <optional>
-#include <vector>
 
 #include "core/paths.h"
+#include "portable/log_format.h"
 #include "portable/message_text.h"
 #include "win/encoding.h"
 #include "win/environment.h"
@@ -25,6 +25,11 @@ bool directProcessEnd = false;
 LogPolicy logPolicy = LogPolicy::OnRequest;
 
 constexpr size_t kEnvironmentValueSize = 6000;
+
+// The log is UTF-8: a path under any user name stays readable for whoever gets it for support.
+std::string ansiToUtf8(const std::string& narrow) { return toNarrow(toWide(narrow), CP_UTF8); }
+std::string wideToUtf8(const std::wstring& wide) { return toNarrow(wide, CP_UTF8); }
+const LogTextConverters kLogText{ansiToUtf8, wideToUtf8};
 
 // The value as a buffer of kEnvironmentValueSize holds it; nothing when it does not fit.
 std::optional<std::wstring> boundedEnvironmentValue(const wchar_t* name) {
@@ -114,9 +119,9 @@ void ensureLog() {
         if (!logFile)
             return;
     }
-    std::string modulePath = cutToBuffer(toNarrow(getModuleFileName()), kMaxText);
+    std::string modulePath = wideToUtf8(cutToBuffer(getModuleFileName(), kMaxText));
     fprintf(logFile, "Started executable %s at %s\n\n", modulePath.c_str(),
-            currentTimeText().c_str());
+            ansiToUtf8(currentTimeText()).c_str());
     fflush(logFile);
 }
 
@@ -125,18 +130,9 @@ void writeLine(const char* prefix, const char* format, va_list arguments) {
     ensureLog();
     if (!logFile)
         return;
-    va_list copy;
-    va_copy(copy, arguments);
-    int length = _vscprintf(format, copy);
-    va_end(copy);
-    if (length > 0) {
-        std::vector<char> text(static_cast<size_t>(length) + 1);
-        _vsnprintf(text.data(), text.size(), format, arguments);
-        fputs(prefix, logFile);
-        fwrite(text.data(), 1, static_cast<size_t>(length), logFile);
-    } else {
-        fputs(prefix, logFile);
-    }
+    std::string text = formatLogLine(kLogText, format, arguments);
+    fputs(prefix, logFile);
+    fwrite(text.data(), 1, text.size(), logFile);
     fputs("\n", logFile);
     fclose(logFile);
     logFile = nullptr;

@@ -345,6 +345,12 @@ bool fileExists(const std::string& path) {
     return isDriveRoot(path) || getFileLastWriteTime(path, ignored);
 }
 
+bool directoryExists(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    return isDriveRoot(path) ||
+           (findFirst(path, entry) && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+}
+
 bool fileExistsW(const std::wstring& path) {
     FILETIME ignored;
     return isDriveRoot(path) || getFileLastWriteTimeW(path, ignored);

@@ -39,6 +39,7 @@ std::wstring shortPathOf(const std::wstring& path);
 std::string shortPathOf(const std::string& path);
 
 bool fileExists(const std::string& path);
+bool directoryExists(const std::string& path);
 bool fileExistsW(const std::wstring& path);
 bool getFileLastWriteTime(const std::string& path, FILETIME& time);
 bool getFileLastWriteTimeW(const std::wstring& path, FILETIME& time);

@@ -200,9 +200,7 @@ DWORD runInstallerWork(HWND progressDialog) {
         logMessage("Checking restart JRE: %s", archive.c_str());
         std::string unpacked = fullPath("jre");
         logMessage("Checking extracted JRE: %s", unpacked.c_str());
-        DWORD attributes = GetFileAttributesA(unpacked.c_str());
-        state.includedRuntime =
-            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        state.includedRuntime = directoryExists(unpacked);
     }
     logMessage(state.includedRuntime ? "JRE included" : "No JRE included");
     if (state.manualRuntime && state.includedRuntime) {

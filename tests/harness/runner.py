@@ -248,7 +248,7 @@ class Running:
         result = Result(
             exit_code=report["exitCode"], stdout=self._out_path.read_bytes(),
             stderr=self._err_path.read_bytes(), boxes=boxes,
-            log=decode_text(log_path.read_bytes(), self._encoding) if log_path else None,
+            log=decode_text(log_path.read_bytes(), "utf-8") if log_path else None,
             log_path=log_path, timed_out=report["timedOut"], dialogs=report["dialogs"],
             unused_answers=report["unusedAnswers"], logs=logs, encoding=self._encoding)
         if self._check_answers:

@@ -303,7 +303,6 @@ public class PackMojo extends AbstractMojo {
         s.put("icon", ConfigJson.path(icon));
         s.put("versionInfo", versionInfo == null ? null : versionInfo.toJson());
         s.put("manifest", manifest == null ? null : manifest.toJson());
-        s.put("executionLevel", manifest == null ? null : manifest.executionLevel());
         s.put("subsystem", subsystem);
         s.put("bundledRuntime", ConfigJson.path(bundledRuntime));
         s.put("signing", signing == null ? null : signingJson());

@@ -35,7 +35,7 @@ class NamedSettingsTest {
         "preferred JVM type       | {'preferredJvmType': 'client'}                   | 152   | client",
         "installation id          | {'installationId': 'demo-2'}                     | 160   | demo-2",
         "service dependencies     | {'serviceDependencies': ['Tcpip', 'Dnscache']}   | 149   | Tcpip,Dnscache",
-        "download location        | {'runtimeDownloadUrl': 'http://127.0.0.1/jre.tar.gz'} | 150 | http://127.0.0.1/jre.tar.gz",
+        "download location        | {'runtimeDownloadUrl': 'https://127.0.0.1/jre.tar.gz'} | 150 | https://127.0.0.1/jre.tar.gz",
         "archive size             | {'runtimeArchiveSize': 123456}                   | 151   | 123456",
         "pack200 runtime          | {'runtimePack200': true}                         | 153   | 1",
         "no progress dialog       | {'installerWithoutProgressDialog': true}         | 155   | 1",
