@@ -251,20 +251,43 @@ def test_missing_runtime_dialog_and_cancel(download_setup, start, run, registry,
     assert registry.values(HAND_OVER) == {}
 
 
+def half_then_wait(body, release):
+    """Sends the first half of `body`, then the rest once `release` is set."""
+    def handler(request):
+        request.send_response(200)
+        request.send_header("Content-Length", str(len(body)))
+        request.end_headers()
+        request.wfile.write(body[:len(body) // 2])
+        request.wfile.flush()
+        release.wait(timeout=300)
+        request.wfile.write(body[len(body) // 2:])
+        request.close_connection = True
+    return handler
+
+
 def test_download_button_shows_the_progress_line(download_setup, serve, start, run, test_dir,
                                                  archive_bytes):
-    server = serve({"/jre.tar.gz": send(archive_bytes, pieces=40, pause=0.15)})
+    # The server holds the second half back until the test has seen the line, so the
+    # download cannot end before the look, however slow the machine.
+    release = threading.Event()
+    server = serve({"/jre.tar.gz": half_then_wait(archive_bytes, release)})
     exe = download_setup(server.url("/jre.tar.gz"))
-    running = start(exe, env=environment(test_dir), timeout=180)
-    code, _ = probe(run, test_dir, "#32770", "press=1004", name="ask")
-    assert code == 0
-    time.sleep(2.5)
-    shot = test_dir / "downloading.bmp"
-    code, report = probe(run, test_dir, "MyDialogClass", f"shot={winpath(shot)}", name="progress")
-    assert code == 0
-    line = {c["id"]: c for c in report["controls"]}[1002]
-    assert line["visible"]
-    assert " MB (" in line["text"] and "%)" in line["text"], line["text"]
+    running = start(exe, env=environment(test_dir), timeout=300)
+    try:
+        code, _ = probe(run, test_dir, "#32770", "press=1004", name="ask")
+        assert code == 0
+        shot = test_dir / "downloading.bmp"
+        limit = time.monotonic() + 120
+        while True:
+            code, report = probe(run, test_dir, "MyDialogClass", f"shot={winpath(shot)}",
+                                 name="progress")
+            line = {c["id"]: c for c in report["controls"]}[1002] if report else None
+            if code == 0 and line["visible"] and " MB (" in line["text"]:
+                break
+            assert time.monotonic() < limit, f"no progress line: {line}"
+    finally:
+        release.set()
+    assert "%)" in line["text"] and "(100%)" not in line["text"], line["text"]
     result = running.wait()
     assert result.exit_code == 0, result.log
     assert "download successful" in result.log
@@ -310,19 +333,33 @@ def test_a_body_longer_than_announced_is_never_written_past_its_length(
 
 def test_cancel_in_the_progress_dialog_during_the_download(download_setup, serve, start, run,
                                                            registry, test_dir, archive_bytes):
-    server = serve({"/jre.tar.gz": send(archive_bytes, pieces=60, pause=0.3)})
+    # Half the file, then nothing until the cancel has landed: the press always falls into
+    # the download. (The worker then waits in its read for the rest; see the release below.)
+    release = threading.Event()
+    server = serve({"/jre.tar.gz": half_then_wait(archive_bytes, release)})
     exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1"})
     running = start(exe, env=environment(test_dir), timeout=180)
     partial = lambda: list((test_dir / "tmp").glob("*_dir*/jre.tar.gz"))
-    limit = time.monotonic() + 120
-    while not (partial() and partial()[0].stat().st_size > 0) and time.monotonic() < limit:
-        time.sleep(0.1)
-    assert partial(), "the download did not begin"
-    values = registry.values(HAND_OVER)
-    assert values.get("InstallStarted") == 1
-    assert any(name.startswith("InstallStarted_") for name in values)
-    code, _ = probe(run, test_dir, "MyDialogClass", "cancel", name="cancel")
-    assert code == 0
+    try:
+        limit = time.monotonic() + 120
+        while not (partial() and partial()[0].stat().st_size > 0) and time.monotonic() < limit:
+            time.sleep(0.1)
+        assert partial(), "the download did not begin"
+        values = registry.values(HAND_OVER)
+        assert values.get("InstallStarted") == 1
+        assert any(name.startswith("InstallStarted_") for name in values)
+        code, _ = probe(run, test_dir, "MyDialogClass", "cancel", name="cancel")
+        assert code == 0
+        log = lambda: "".join(p.read_text(errors="replace")
+                              for p in (test_dir / "tmp").glob("qln_nlog_*"))
+        limit = time.monotonic() + 120
+        while "Canceled installer" not in log() and time.monotonic() < limit:
+            time.sleep(0.1)
+        assert "Canceled installer" in log()
+    finally:
+        # A worker blocked in a read of a stalled connection sees the cancel only once
+        # data comes again.
+        release.set()
     result = running.wait()
     assert (result.exit_code, result.boxes) == (0, []), result.log
     assert registry.values(HAND_OVER) == {}

@@ -218,14 +218,21 @@ def unpacked_files(test_dir):
     return sum(len(list(jre.rglob("*"))) for jre in (test_dir / "tmp").glob("*_dir*/jre"))
 
 
-# Cancel while the worker is inside a step: the seam stretches the step so that the press
-# lands in it. A worker that went on writing while the directory is deleted would turn
-# the cancel into a failure (a box, exit code 1) or leave files behind.
+def current_log(test_dir):
+    logs = sorted((test_dir / "tmp").glob("qln_nlog_*"))
+    return logs[-1].read_text(encoding="cp1252", errors="replace") if logs else ""
+
+
+# Cancel while the worker is inside a step: the seam holds the worker in the step (the 41st
+# file of the runtime for "unpack") until the press has landed. A worker that went on
+# writing while the directory is deleted would turn the cancel into a failure (a box, exit
+# code 1) or leave files behind.
 @pytest.mark.parametrize("step, pause, mode, inside", [
-    ("integrity", "integrity:5", [], lambda d: not launcher_dirs(d)),
-    ("extract", "extract:3000", [], lambda d: launcher_dirs(d)),
-    ("unpack", "unpack:20", [], lambda d: unpacked_files(d) > 40),
-    ("unpack-console-errors", "unpack:20", ["-q", "-splash"], lambda d: unpacked_files(d) > 40),
+    ("integrity", "integrity:hold:1", [], lambda d: not launcher_dirs(d)),
+    ("extract", "extract:hold:1", [], lambda d: launcher_dirs(d)),
+    ("unpack", "unpack:hold:41", [], lambda d: unpacked_files(d) >= 40),
+    ("unpack-console-errors", "unpack:hold:41", ["-q", "-splash"],
+     lambda d: unpacked_files(d) >= 40),
 ], ids=lambda v: v if isinstance(v, str) else "")
 def test_cancel_inside_a_step_ends_with_0_and_leaves_nothing(real_setup, start, run, registry,
                                                              test_dir, runtime_archive, step,
@@ -234,7 +241,9 @@ def test_cancel_inside_a_step_ends_with_0_and_leaves_nothing(real_setup, start, 
     exe = real_setup(runtime_archive, integrityCheck=step == "integrity")
     running = start(exe, args=[*mode, "mark", winpath(marker), "exit", "9"],
                     env={**ENV, "QLN_TEST_STEP_PAUSE": pause}, timeout=300)
-    wait_for(lambda: inside(test_dir), f"the worker inside the {step} step")
+    held = "Test seam holds the worker at " + step.split("-")[0]
+    wait_for(lambda: held in current_log(test_dir), f"the worker held in the {step} step")
+    assert inside(test_dir)
     code, _ = probe(run, test_dir, "live", "60000", "cancel")
     assert code == 0
     result = running.wait()
