@@ -15,7 +15,7 @@
 //   dialog CAPTION TEXT MS   show a dialog window that is no message box (a text and an OK
 //                        button, no icon control) for MS milliseconds, then close it
 //   stdin                copy standard input to standard output until end of file
-//   file PATH TEXT       write TEXT, in the ANSI code page, to a new file PATH
+//   file PATH TEXT       write TEXT, as UTF-8 like the launchers' logs, to a new file PATH
 //   priority PID         print "priority=0x%X" with GetPriorityClass of process PID
 //   loadlib NAME         LoadLibraryW(NAME) with the default search, as a program that takes
 //                        a DLL by bare name; print "loadlib=" and the loaded file, or "-"
@@ -177,7 +177,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             copyStdin();
         } else if (action == L"file") {
             operand(2);
-            writeFile(argv[i + 1], toAnsi(argv[i + 2]));
+            writeFile(argv[i + 1], toUtf8(argv[i + 2]));
             i += 2;
         } else if (action == L"priority") {
             operand(1);
