@@ -2,11 +2,13 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "core/temp_lifetime.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
 #include "jvm/splash_screen.h"
@@ -38,7 +40,7 @@ void handleConsoleSwitches(const ArgumentList& arguments) {
 }
 
 int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int showCommand) {
-    InitCommonControls();
+    initCommonControls();
     if (commandTail[0] != '\0' && strcmp(commandTail, "__qln_reboot") == 0) {
         rebootSystem();
         return 0;
@@ -80,7 +82,10 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int showCommand) {
+    restrictDllSearch(DllSearch::NoCurrentDirectory);
     try {
+        if (runCleanupIfAsked())
+            return 0;
         return runApplicationLauncher(instance, commandTail ? commandTail : "", showCommand);
     } catch (...) {
         fatalError("Internal Error: unexpected failure");

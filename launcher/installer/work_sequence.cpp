@@ -7,6 +7,7 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -292,9 +293,7 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
         setLanguageRestart();
         state.quietMode = true;
     }
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
-                                  ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    initCommonControls();
 
     setLogPolicy(LogPolicy::AlwaysDeleteUnlessKept);
     ArgumentList arguments;

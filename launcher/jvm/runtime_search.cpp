@@ -8,6 +8,7 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/expansion.h"
 #include "core/log.h"
@@ -289,11 +290,33 @@ bool checkEnvironmentRuntime(std::string& javaExeOut, const char* variableName,
     return true;
 }
 
+namespace {
+
+// The system's search order for programs without the current directory: a java.exe that
+// happens to lie where the launcher was started from is no runtime anyone chose. Relative
+// PATH entries would name the current directory again, so they go as well.
+std::string javaSearchDirectories() {
+    std::string directories = getExecutableDirectory().narrow;
+    char system[MAX_PATH] = "";
+    if (UINT length = GetSystemDirectoryA(system, MAX_PATH); length > 0 && length < MAX_PATH)
+        directories += ";" + std::string(system, length);
+    char windows[MAX_PATH] = "";
+    if (UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH); length > 0 && length < MAX_PATH)
+        directories += ";" + std::string(windows, length);
+    for (const std::string& entry : splitList(environmentValue("PATH").value_or(""), ';'))
+        if (!isRelativePath(entry))
+            directories += ";" + entry;
+    return directories;
+}
+
+} // namespace
+
 bool checkSearchPathRuntime(std::string& javaExeOut, const std::string& minVersion,
                             const std::string& maxVersion) {
     std::vector<char> found(kMaxText);
-    DWORD length = SearchPathA(nullptr, "java.exe", nullptr, static_cast<DWORD>(found.size()),
-                               found.data(), nullptr);
+    std::string directories = javaSearchDirectories();
+    DWORD length = SearchPathA(directories.c_str(), "java.exe", nullptr,
+                               static_cast<DWORD>(found.size()), found.data(), nullptr);
     if (length == 0 || length >= found.size())
         return false;
     std::string javaExe(found.data(), length);
@@ -318,6 +341,9 @@ HMODULE loadJvmBesideJavaExe(const std::string& javaExe) {
     // The JVM library finds the runtime's other libraries through PATH.
     std::optional<std::string> oldPath = environmentValue("PATH");
     setPath(oldPath && !oldPath->empty() ? *oldPath + ";" + binDir : binDir);
+    // Where the DLL search is restricted, PATH does not count: the directory is added.
+    std::wstring wideBin = toWide(binDir, fileCodePage());
+    bool binAdded = allowDllDirectory(wideBin);
 
     HMODULE module = nullptr;
     std::string preferred = getConfigString(key::kPreferredJvmType, kJvmTypeSize);
@@ -328,8 +354,11 @@ HMODULE loadJvmBesideJavaExe(const std::string& javaExe) {
             break;
         module = tryLoadJvmDll(binDir, subDir);
     }
-    if (!module)
+    if (!module) {
         setPath(oldPath);
+        if (binAdded)
+            withdrawDllDirectory(wideBin);
+    }
     return module;
 }
 
@@ -341,6 +370,8 @@ HMODULE tryLoadJvmDll(const std::string& binDir, const std::string& subDir) {
     DWORD error = GetLastError();
     if (!module && exists)
         logMessage("Failed with error code %d", static_cast<int>(error));
+    if (module)
+        allowDllDirectory(toWide(binDir + "\\" + subDir, fileCodePage()));
     return module;
 }
 
