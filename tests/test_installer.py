@@ -378,11 +378,15 @@ def test_a_file_without_its_directory_entry_cannot_be_opened(setup_exe, run, tes
 
 def test_language_restart_uses_the_unpacked_runtime_and_writes_no_values(
         setup_exe, run, test_dir, stand_in_home, registry):
+    """As the Java side restarts it: in the directory of the first run, which holds the key
+    that the first run also left in the environment."""
     prepared = test_dir / "prepared"
     shutil.copytree(stand_in_home, prepared / "jre")
+    key = "0123456789abcdef0123456789abcdef"
+    (prepared / "qln_restart.key").write_text(key)
     exe = setup_exe()
     result = run(exe, cmdline=f'"{winpath(exe)}" __qln_lang_restart', cwd=prepared,
-                 env=environment(test_dir))
+                 env=environment(test_dir, QUILLON_RESTART_KEY=key))
     assert result.exit_code == 0, result.log
     log = result.log
     assert "Quiet installer." in log

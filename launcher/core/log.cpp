@@ -100,7 +100,7 @@ void ensureLog() {
         requested = true;
     if (environmentValueIsYes(L"QUILLON_LOG"))
         requested = true;
-    if (logPolicy == LogPolicy::OnRequest && !requested)
+    if (logPolicy == LogPolicy::Off || (logPolicy == LogPolicy::OnRequest && !requested))
         return;
     if (logPolicy == LogPolicy::AlwaysDeleteUnlessKept && !requested)
         atexit(deleteLogAtExit);

@@ -303,6 +303,7 @@ bool runCleanupIfAsked() {
     splitCommandLine(GetCommandLineW(), words);
     if (words.size() != 3 || words[1] != kCleanupMarker)
         return false;
+    setLogPolicy(LogPolicy::Off);
     DWORD parent = wcstoul(words[2].c_str(), nullptr, 10);
     // A parent that is already gone cannot be opened: then there is nothing to wait for.
     UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, parent));

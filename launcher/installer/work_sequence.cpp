@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
+#include "core/restart_trust.h"
 #include "core/single_instance.h"
 #include "installer/cancel.h"
 #include "installer/dialogs.h"
@@ -192,6 +193,7 @@ DWORD runInstallerWork(HWND progressDialog) {
                 showErrorBox(extracted == 2 ? key::kTextWriteFailed : key::kTextDataDamaged);
             exitLauncher(1);
         }
+        offerRestartKey();
     }
     logMessage("Current working dir: %s", currentDirectory().c_str());
 
@@ -289,9 +291,14 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
         rebootSystem();
         return 0;
     }
+    // A restart trusts the directory it runs in; only one the installer started may.
+    bool refusedRestart = false;
     if (strncmp(commandTail, "__qln_lang_restart", 18) == 0) {
-        setLanguageRestart();
-        state.quietMode = true;
+        refusedRestart = !isLauncherStartedRestart();
+        if (!refusedRestart) {
+            setLanguageRestart();
+            state.quietMode = true;
+        }
     }
     initCommonControls();
 
@@ -302,6 +309,10 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
     // The installer's class path is its own; the installation's runtime library does not
     // exist yet.
     setRuntimeLibraryOnClassPath(false);
+    if (refusedRestart) {
+        logError("language restart refused: not started by this installer");
+        fatalError("This restart of the installer was not started by the installer itself.");
+    }
 
     state.verifyIntegrity = true;
     bool splashRequested = false;

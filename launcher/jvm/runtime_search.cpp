@@ -13,6 +13,7 @@
 #include "core/expansion.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/privilege.h"
 #include "jvm/java_version.h"
 #include "jvm/pack200.h"
 #include "jvm/runtime_registry.h"
@@ -245,6 +246,8 @@ bool readLocationFile(std::string& lineOut, const char* fileName) {
     while (!path.empty() && path.back() == L'\\')
         path.pop_back();
     path += widenBytes(fileName);
+    if (!mayReadSideFile(path))
+        return false;
     FILE* file = _wfopen(path.c_str(), L"rt");
     if (!file)
         return false;
