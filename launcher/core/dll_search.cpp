@@ -9,9 +9,12 @@
 namespace {
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #define LOAD_LIBRARY_SEARCH_USER_DIRS 0x00000400
 #endif
+
+bool restricted = false;
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 using AddDllDirectoryFunction = void*(WINAPI*)(const wchar_t*);
@@ -44,7 +47,17 @@ void restrictDllSearch(DllSearch search) {
         return;
     if (auto setDefault =
             kernelFunction<SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories"))
-        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
+        restricted = setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
+}
+
+HMODULE loadLibraryRestricted(const std::wstring& path) {
+    // The flags are given as well: some loaders apply the default directories only to
+    // loads by name, not to what a library loaded by path imports.
+    if (restricted)
+        return LoadLibraryExW(path.c_str(), nullptr,
+                              LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                                  LOAD_LIBRARY_SEARCH_USER_DIRS);
+    return LoadLibraryW(path.c_str());
 }
 
 bool allowDllDirectory(const std::wstring& directory) {

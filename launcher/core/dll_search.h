@@ -21,6 +21,10 @@ void restrictDllSearch(DllSearch search);
 bool allowDllDirectory(const std::wstring& directory);
 void withdrawDllDirectory(const std::wstring& directory);
 
+// Loads a DLL by its full path; where the search is restricted, what it imports comes from
+// its own directory, the system directory and the added directories only.
+HMODULE loadLibraryRestricted(const std::wstring& path);
+
 // A function of a system DLL that is not loaded at start (not on the KnownDLLs list), loaded
 // by its place in the system directory; null when it is not there.
 FARPROC systemFunction(const wchar_t* library, const char* name);

@@ -369,7 +369,7 @@ HMODULE tryLoadJvmDll(const std::string& binDir, const std::string& subDir) {
     std::string library = binDir + "\\" + subDir + "\\jvm.dll";
     bool exists = fileExists(library);
     logMessage("Trying %s (exists %d)", library.c_str(), exists ? 1 : 0);
-    HMODULE module = LoadLibraryA(library.c_str());
+    HMODULE module = loadLibraryRestricted(toWide(library, fileCodePage()));
     DWORD error = GetLastError();
     if (!module && exists)
         logMessage("Failed with error code %d", static_cast<int>(error));

@@ -7,7 +7,9 @@
 //   core-probe.exe paths [PATH...]      the launcher's own path forms, the current directory,
 //                                       and what the path services make of each PATH
 //   core-probe.exe list DIR EXT         listDirectory
-//   core-probe.exe temp                 the temporary directory and a pid file name in it
+//   core-probe.exe temp                 the temporary directory and a pid file name in it,
+//                                       whether the run is privileged, and the descriptor
+//                                       (SDDL) of a launcher temp directory
 //   core-probe.exe expand TEXT          extracts the included files, then prints both forms
 //                                       of expandVariables and expandVariablesNarrow
 //   core-probe.exe extract [DIR...]     extracts the included files, creates each DIR (all
@@ -35,6 +37,7 @@
 #include "core/locale.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/privilege.h"
 #include "core/process.h"
 #include "jvm/class_path.h"
 #include "jvm/jvm_options.h"
@@ -149,7 +152,11 @@ void printListing(const std::wstring& directory, const std::wstring& extension) 
 void printTemp() {
     std::string out = "{\"narrow\": " + jsonNarrow(getTempDirectory());
     out += ", \"wide\": " + jsonString(getTempDirectoryW());
-    out += ", \"pidFile\": " + jsonNarrow(makePidTempFileName(4242)) + "}";
+    out += ", \"pidFile\": " + jsonNarrow(makePidTempFileName(4242));
+    out += ", \"privileged\": " + std::string(isPrivilegedRun() ? "true" : "false");
+    out += ", \"localSystem\": " + std::string(isLocalSystemRun() ? "true" : "false");
+    out += ", \"user\": " + jsonString(currentUserSid());
+    out += ", \"runDirectorySddl\": " + jsonString(protectedDirectorySddl()) + "}";
     printf("%s\n", out.c_str());
 }
 
