@@ -38,6 +38,10 @@ package priv;
 
 public class Main {
     public static void main(String[] args) throws Exception {
+        if (args.length == 2 && args[0].equals("--exit")) {
+            System.out.println("main ran");
+            System.exit(Integer.parseInt(args[1]));
+        }
         for (String arg : args) {
             if (arg.startsWith("load=")) {
                 System.load(arg.substring(5));
@@ -434,12 +438,15 @@ def test_the_real_answer_under_wine_is_elevated(pack_probe, run):
 # ---------------------------------------------------------------------------------------
 # Nothing left after a normal end
 
-@pytest.mark.parametrize("args", [[], ["--exit", "0"]], ids=["main returned", "System.exit"])
-def test_a_normal_end_leaves_nothing_in_temp(pack, run, tmp_dir, java_home, priv_jar, args):
-    """The runtime holds the included jar open until the process ends; the directory still
-    goes without another start."""
+@pytest.mark.parametrize("args, code", [([], 0), (["--exit", "3"], 3)],
+                         ids=["main returned", "System.exit"])
+def test_a_normal_end_leaves_nothing_in_temp(pack, run, tmp_dir, java_home, priv_jar, args,
+                                             code):
+    """The runtime holds the included jar open until the process ends, and System.exit ends
+    it without the launcher's exit; the directory still goes without another start."""
     exe = pack_java(pack, java_home, priv_jar)
-    result = run(exe, timeout=120)
-    assert result.exit_code == 0, result.stderr_text
+    result = run(exe, args=args, timeout=120)
+    assert result.exit_code == code, result.stderr_text
+    assert "main ran" in result.stdout_text
     assert wait_until(lambda: not list(tmp_dir.glob("tvo*")), seconds=90), \
         sorted(p.name for p in tmp_dir.iterdir())

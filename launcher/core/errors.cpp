@@ -121,10 +121,10 @@ void exitLauncher(int code) {
     if (cancelledExit())
         code = cancelledCode;
     const std::string& directory = getLauncherTempDirectory();
-    // A process this one started may still use the directory; the sweep after this process
-    // ended, or that of a later start, removes it once that one has ended too.
-    if (!directory.empty() && !removeOwnTempDirectory(directory))
-        removeTempDirectoryAfterExit();
+    // Files the runtime holds open, or a process this one started, may keep the directory;
+    // the cleanup that waits for this process, or a later start, removes it then.
+    if (!directory.empty())
+        removeOwnTempDirectory(directory);
     markDirectProcessEnd();
     fflush(nullptr);
     ExitProcess(static_cast<UINT>(code));

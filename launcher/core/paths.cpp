@@ -512,6 +512,7 @@ void createLauncherTempDir() {
             CreateDirectoryW(fileNameForWide(directory).c_str(), protectedDirectory.get())) {
             launcherTempDirectory = directory;
             allowDllDirectory(toWide(directory, fileCodePage()));
+            startCleanupAfterExit();
             return;
         }
         logMessage("Could not create dir (%d)", static_cast<int>(GetLastError()));

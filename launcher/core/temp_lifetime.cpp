@@ -268,11 +268,10 @@ void sweepEndedTempDirectories(const std::wstring& tempDirectory) {
 namespace {
 
 const wchar_t kCleanupMarker[] = L"__qln_cleanup";
-constexpr DWORD kCleanupWaitMs = 120000;
 
 } // namespace
 
-void removeTempDirectoryAfterExit() {
+void startCleanupAfterExit() {
     std::wstring program = getExecutablePathW();
     std::wstring commandLine = L"\"" + program + L"\" " + kCleanupMarker + L" " +
                                std::to_wstring(GetCurrentProcessId());
@@ -306,8 +305,9 @@ bool runCleanupIfAsked() {
     setLogPolicy(LogPolicy::Off);
     DWORD parent = wcstoul(words[2].c_str(), nullptr, 10);
     // A parent that is already gone cannot be opened: then there is nothing to wait for.
+    // Otherwise the wait lasts as long as the run does; its end is what this copy is for.
     UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, parent));
-    if (process && WaitForSingleObject(process.get(), kCleanupWaitMs) != WAIT_OBJECT_0)
+    if (process && WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0)
         return true;
     sweepEndedTempDirectories(toWide(getTempDirectory(), fileCodePage()));
     return true;

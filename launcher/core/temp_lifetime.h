@@ -29,10 +29,11 @@ bool removeOwnTempDirectory(const std::string& directory);
 // Removal never follows links: a junction or symbolic link is removed as a link, never
 // entered, and every deletion works through handles opened on the entry itself.
 
-// The runtime holds the extracted jars open until the process ends, so the directory often
-// cannot go at the exit. Then a small detached copy of this program waits for this process
-// to end and sweeps the temporary directory.
-void removeTempDirectoryAfterExit();
+// The runtime holds the extracted jars open until the process ends, and a process may end
+// without passing the launcher's exit (System.exit, killed). So once the directory exists a
+// small detached copy of this program waits for this process to end and then sweeps the
+// temporary directory; no later start is needed.
+void startCleanupAfterExit();
 // The entry of that copy: true when this process is one, after its work is done.
 bool runCleanupIfAsked();
 

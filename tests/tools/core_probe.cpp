@@ -39,6 +39,7 @@
 #include "core/paths.h"
 #include "core/privilege.h"
 #include "core/process.h"
+#include "core/temp_lifetime.h"
 #include "jvm/class_path.h"
 #include "jvm/jvm_options.h"
 #include "portable/path_text.h"
@@ -278,6 +279,9 @@ void printNativePath() {
 } // namespace
 
 int main() {
+    // The cleanup that the launcher temp directory starts is a copy of this program.
+    if (runCleanupIfAsked())
+        return 0;
     ArgumentList words;
     splitCommandLine(GetCommandLineW(), words);
     if (words.size() > 1 && words[1] == L"words") {
