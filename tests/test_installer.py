@@ -55,8 +55,11 @@ def with_stand_in_archive(test_dir, stand_in_home):
 
 
 def environment(test_dir, **extra):
+    """The tests look at what a run left in its temporary directory: it stays until the next
+    start, not only until the run ended."""
     record = test_dir / "jni-calls.jsonl"
-    env = {"TARVO_LOG": "yes", "JNI_STAND_IN_RECORD": winpath(record)}
+    env = {"TARVO_LOG": "yes", "JNI_STAND_IN_RECORD": winpath(record),
+           "QLN_TEST_NO_CLEANUP_AFTER_EXIT": "1"}
     env.update(extra)
     return env
 

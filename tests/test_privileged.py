@@ -130,7 +130,7 @@ def test_two_starts_share_nothing_predictable_and_the_directory_is_protected(
     assert parts[0].group(2) != parts[1].group(2)
     assert list(tmp_dir.glob("tvo*")) == []
 
-    facts = probe_json(run(exe, args=["temp"]))
+    facts = probe_json(run(exe, args=["privilege"]))
     user = facts["user"]
     assert re.fullmatch(r"S-1-5-21-[\d-]+", user)
     assert facts["runDirectorySddl"] == (
@@ -409,7 +409,7 @@ def test_the_installer_leaves_a_restart_key_in_its_directory(pack, run, tmp_dir)
                 "searchSequence": [{"type": "A", "value": "Z:\\nowhere"}],
                 "includedFiles": [{"name": "a.txt", "source": "a.txt"}]},
                stub="setup-launcher", name="setup.exe", files={"a.txt": "alpha"})
-    assert run(exe, args=["-q"]).exit_code == 83
+    assert run(exe, args=["-q"], env={"QLN_TEST_NO_CLEANUP_AFTER_EXIT": "1"}).exit_code == 83
     directory = next(tmp_dir.glob("tvo*.tmp_dir*"))
     assert re.fullmatch(r"[0-9a-f]{32}", (directory / "qln_restart.key").read_text())
 
@@ -424,15 +424,19 @@ def test_local_system_keeps_its_files_where_only_administrators_write(pack_probe
     own = "C:\\windows\\SystemTemp\\"
     assert facts["narrow"].lower() == own.lower()
     assert facts["pidFile"].lower() == (own + "tvo_p4242.tmp").lower()
-    assert facts["localSystem"] and facts["privileged"]
+    answer = probe_json(run(exe, args=["privilege"], env={"QLN_TEST_PRIVILEGED": "system"}))
+    assert answer["localSystem"] and answer["privileged"]
     assert (wine_session.drive_c / "windows" / "SystemTemp").is_dir()
 
 
 def test_the_real_answer_under_wine_is_elevated(pack_probe, run):
     """Wine gives every process an elevated token of an administrator."""
     exe = pack_probe({"keys": {"107": "0"}})
-    facts = probe_json(run(exe, args=["temp"], env={"QLN_TEST_PRIVILEGED": "real"}))
+    facts = probe_json(run(exe, args=["privilege"], env={"QLN_TEST_PRIVILEGED": "real"}))
     assert facts["privileged"] and not facts["localSystem"]
+    # The seamed stubs count as ordinary unless a test asks otherwise.
+    facts = probe_json(run(exe, args=["privilege"]))
+    assert not facts["privileged"]
 
 
 # ---------------------------------------------------------------------------------------
@@ -450,3 +454,18 @@ def test_a_normal_end_leaves_nothing_in_temp(pack, run, tmp_dir, java_home, priv
     assert "main ran" in result.stdout_text
     assert wait_until(lambda: not list(tmp_dir.glob("tvo*")), seconds=90), \
         sorted(p.name for p in tmp_dir.iterdir())
+
+
+def test_a_privileged_run_takes_no_shared_fallback(pack_probe, run, test_dir, wine_session):
+    """TEMP names a folder outside the code page without an 8.3 name: an ordinary run falls
+    back to C:\\windows\\temp, where every user may create files; a privileged one to the
+    directory only administrators write."""
+    folder = test_dir / "Временные"
+    folder.mkdir()
+    exe = pack_probe({"keys": {"107": "0"}})
+    env = {"TMP": winpath(folder), "TEMP": winpath(folder), "QLN_TEST_NO_SHORT_NAMES": "1"}
+    ordinary = probe_json(run(exe, args=["temp"], env=env))
+    assert ordinary["narrow"].lower() == "c:\\windows\\temp\\"
+    elevated = probe_json(run(exe, args=["temp"], env={**env, "QLN_TEST_PRIVILEGED": "1"}))
+    assert elevated["narrow"].lower() == "c:\\windows\\systemtemp\\"
+    assert elevated["pidFile"].lower() == "c:\\windows\\systemtemp\\tvo_p4242.tmp"

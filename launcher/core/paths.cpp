@@ -219,17 +219,21 @@ TempChoice chooseTempDirectory() {
     if (!unusable && longForm.find('?') == std::string::npos)
         return {true, result};
 
+    // Every user may create files in the fallbacks but the last; a privileged run, and its
+    // notification file, go where only administrators write.
+    if (isPrivilegedRun()) {
+        std::string own = privilegedTempDirectory();
+        if (own.empty())
+            fatalMessageW(key::kMessageNoTempDirectory, nullptr);
+        return {false, own};
+    }
     std::string windows = windowsDirectory();
-    // c:\temp and c:\tmp are open to every user; a privileged run never works there.
-    bool privileged = isPrivilegedRun();
     for (const std::string& candidate :
          {windows + "\\temp", std::string("c:\\temp"), std::string("c:\\tmp"), windows}) {
-        if (privileged && candidate.rfind("c:\\", 0) == 0)
-            continue;
         if (isWritableDirectory(candidate))
             return {false, candidate};
     }
-    if (!privileged && isWritableDirectory("c:")) {
+    if (isWritableDirectory("c:")) {
         CreateDirectoryA("c:\\tmp", nullptr);
         if (isWritableDirectory("c:\\tmp"))
             return {false, "c:\\tmp"};

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/privilege.h"
+#include "core/test_seams.h"
 #include "core/process.h"
 #include "win/encoding.h"
 #include "win/handles.h"
@@ -272,6 +273,9 @@ const wchar_t kCleanupMarker[] = L"__qln_cleanup";
 } // namespace
 
 void startCleanupAfterExit() {
+    // Tests that look at what a run left behind keep it until the next start.
+    if (testSeam("QLN_TEST_NO_CLEANUP_AFTER_EXIT"))
+        return;
     std::wstring program = getExecutablePathW();
     std::wstring commandLine = L"\"" + program + L"\" " + kCleanupMarker + L" " +
                                std::to_wstring(GetCurrentProcessId());
@@ -292,7 +296,6 @@ void startCleanupAfterExit() {
         logMessage("cleanup after exit not started (%d)", static_cast<int>(GetLastError()));
         return;
     }
-    logMessage("cleanup after exit started (pid %d)", static_cast<int>(process.dwProcessId));
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 }

@@ -14,6 +14,7 @@
 #include "core/process.h"
 #include "core/restart_trust.h"
 #include "core/single_instance.h"
+#include "core/temp_lifetime.h"
 #include "installer/cancel.h"
 #include "installer/dialogs.h"
 #include "installer/installer_state.h"
@@ -104,8 +105,7 @@ void dropLauncherTempDirectory() {
     if (directory.empty())
         return;
     SetCurrentDirectoryA(getTempDirectory().c_str());
-    deleteDirectoryTree(directory, true);
-    RemoveDirectoryA(directory.c_str());
+    removeOwnTempDirectory(directory);
     setLauncherTempDirectory("");
 }
 

@@ -7,9 +7,9 @@
 //   core-probe.exe paths [PATH...]      the launcher's own path forms, the current directory,
 //                                       and what the path services make of each PATH
 //   core-probe.exe list DIR EXT         listDirectory
-//   core-probe.exe temp                 the temporary directory and a pid file name in it,
-//                                       whether the run is privileged, and the descriptor
-//                                       (SDDL) of a launcher temp directory
+//   core-probe.exe temp                 the temporary directory and a pid file name in it
+//   core-probe.exe privilege            whether the run is privileged, its user, and the
+//                                       descriptor (SDDL) of a launcher temp directory
 //   core-probe.exe expand TEXT          extracts the included files, then prints both forms
 //                                       of expandVariables and expandVariablesNarrow
 //   core-probe.exe extract [DIR...]     extracts the included files, creates each DIR (all
@@ -153,8 +153,12 @@ void printListing(const std::wstring& directory, const std::wstring& extension) 
 void printTemp() {
     std::string out = "{\"narrow\": " + jsonNarrow(getTempDirectory());
     out += ", \"wide\": " + jsonString(getTempDirectoryW());
-    out += ", \"pidFile\": " + jsonNarrow(makePidTempFileName(4242));
-    out += ", \"privileged\": " + std::string(isPrivilegedRun() ? "true" : "false");
+    out += ", \"pidFile\": " + jsonNarrow(makePidTempFileName(4242)) + "}";
+    printf("%s\n", out.c_str());
+}
+
+void printPrivilege() {
+    std::string out = "{\"privileged\": " + std::string(isPrivilegedRun() ? "true" : "false");
     out += ", \"localSystem\": " + std::string(isLocalSystemRun() ? "true" : "false");
     out += ", \"user\": " + jsonString(currentUserSid());
     out += ", \"runDirectorySddl\": " + jsonString(protectedDirectorySddl()) + "}";
@@ -305,6 +309,8 @@ int main() {
         printListing(words[at + 1], words[at + 2]);
     } else if (command == L"temp") {
         printTemp();
+    } else if (command == L"privilege") {
+        printPrivilege();
     } else if (command == L"expand" && words.size() > at + 1) {
         expandAndExit(words[at + 1]);
     } else if (command == L"extract") {
