@@ -225,7 +225,7 @@ bool takeTempDirectoryAlone(const std::string& directory) {
     if (nameFile.empty())
         return true;
     releaseTempName();
-    ownNameFile = openNameFile(nameFile, GENERIC_READ, 0, false);
+    ownNameFile = openNameFile(nameFile, GENERIC_READ | DELETE, 0, false);
     if (ownNameFile != INVALID_HANDLE_VALUE)
         return true;
     return GetLastError() != ERROR_SHARING_VIOLATION;
@@ -234,14 +234,13 @@ bool takeTempDirectoryAlone(const std::string& directory) {
 bool removeOwnTempDirectory(const std::string& directory) {
     if (directory.empty() || !takeTempDirectoryAlone(directory))
         return false;
-    std::wstring wide = toWide(directory, fileCodePage());
-    if (!removeEntry(extendedPath(wide), 0))
+    std::wstring extended = extendedPath(toWide(directory, fileCodePage()));
+    DWORD found = GetFileAttributesW(extended.c_str());
+    if (!removeEntry(extended, found == INVALID_FILE_ATTRIBUTES ? 0 : found))
         return false;
-    std::wstring nameFile = nameFileOf(wide);
-    if (!nameFile.empty()) {
-        releaseTempName();
-        DeleteFileW(extendedPath(nameFile).c_str());
-    }
+    if (ownNameFile != INVALID_HANDLE_VALUE)
+        deleteThroughHandle(ownNameFile);
+    releaseTempName();
     logMessage("removed temp dir %s", directory.c_str());
     return true;
 }
