@@ -157,7 +157,7 @@ std::string narrowOrEmpty(const std::wstring& path) {
 // LocalSystem must not share C:\Windows\Temp, where every user may create files: it takes the
 // system's own temporary directory where the system names one, else a directory of its own
 // in the Windows directory, where only administrators can create anything.
-std::string privilegedTempDirectory() {
+std::string findPrivilegedTempDirectory() {
     using GetTempPath2Function = DWORD(WINAPI*)(DWORD, wchar_t*);
     auto getTempPath2 = reinterpret_cast<GetTempPath2Function>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
@@ -179,6 +179,12 @@ std::string privilegedTempDirectory() {
         fatalMessageW(key::kMessageNoTempDirectory, nullptr);
     logMessage("privileged temp dir %S", own.c_str());
     return narrowOrEmpty(own);
+}
+
+// Chosen once: the answer cannot change during a run.
+std::string privilegedTempDirectory() {
+    static const std::string directory = findPrivilegedTempDirectory();
+    return directory;
 }
 
 TempChoice chooseTempDirectory() {
