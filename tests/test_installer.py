@@ -56,8 +56,11 @@ def with_stand_in_archive(test_dir, stand_in_home):
 
 
 def environment(test_dir, **extra):
+    """The tests look at what a run left in its temporary directory: it stays until the next
+    start, not only until the run ended."""
     record = test_dir / "jni-calls.jsonl"
-    env = {"TARVO_LOG": "yes", "JNI_STAND_IN_RECORD": winpath(record)}
+    env = {"TARVO_LOG": "yes", "JNI_STAND_IN_RECORD": winpath(record),
+           "QLN_TEST_NO_CLEANUP_AFTER_EXIT": "1"}
     env.update(extra)
     return env
 
@@ -498,11 +501,15 @@ def test_a_file_without_its_directory_entry_cannot_be_opened(setup_exe, run, tes
 
 def test_language_restart_uses_the_unpacked_runtime_and_writes_no_values(
         setup_exe, run, test_dir, stand_in_home, registry):
+    """As the Java side restarts it: in the directory of the first run, which holds the key
+    that the first run also left in the environment."""
     prepared = test_dir / "prepared"
     shutil.copytree(stand_in_home, prepared / "jre")
+    key = "0123456789abcdef0123456789abcdef"
+    (prepared / "qln_restart.key").write_text(key)
     exe = setup_exe()
     result = run(exe, cmdline=f'"{winpath(exe)}" __qln_lang_restart', cwd=prepared,
-                 env=environment(test_dir))
+                 env=environment(test_dir, QUILLON_RESTART_KEY=key))
     assert result.exit_code == 0, result.log
     log = result.log
     assert "Quiet installer." in log

@@ -144,7 +144,8 @@ def probe(run, test_dir, *args, name="dialog"):
     return result.exit_code, report
 
 
-ENV = {"TARVO_LOG": "yes"}
+# The tests look at the unpacked runtime after the run: it stays until the next start.
+ENV = {"TARVO_LOG": "yes", "QLN_TEST_NO_CLEANUP_AFTER_EXIT": "1"}
 
 
 def test_quiet_install_runs_on_the_bundled_runtime(real_setup, run, test_dir, runtime_archive):

@@ -1,10 +1,12 @@
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "core/temp_lifetime.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
 #include "jvm/splash_screen.h"
@@ -15,7 +17,7 @@
 namespace {
 
 int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int showCommand) {
-    InitCommonControls();
+    initCommonControls();
     StartMarkers markers = readStartMarkers(commandTail);
     if (markers.reboot) {
         rebootSystem();
@@ -60,7 +62,10 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int showCommand) {
+    restrictDllSearch(DllSearch::NoCurrentDirectory);
     try {
+        if (runCleanupIfAsked())
+            return 0;
         return runApplicationLauncher(instance, commandTail ? commandTail : "", showCommand);
     } catch (...) {
         fatalError("Internal Error: unexpected failure");

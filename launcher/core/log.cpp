@@ -1,6 +1,7 @@
 #include "core/log.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -12,6 +13,9 @@
 #include "win/encoding.h"
 #include "win/environment.h"
 #include "win/win32.h"
+
+#include <fcntl.h>
+#include <io.h>
 
 namespace {
 
@@ -57,6 +61,24 @@ std::wstring logDirectory() {
     if (isDirectory(L"\\"))
         return L"\\";
     return L".";
+}
+
+// A log file is always made new: a name someone planted beforehand (a link to another file,
+// in a temporary directory every user may write) is never opened and written through.
+FILE* createNewLog(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_TEXT);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _wfdopen(descriptor, L"w");
+    if (!stream)
+        _close(descriptor);
+    return stream;
 }
 
 std::optional<std::wstring> uniqueLogName() {
@@ -105,17 +127,25 @@ void ensureLog() {
         requested = true;
     if (environmentValueIsYes(L"QUILLON_LOG"))
         requested = true;
-    if (logPolicy == LogPolicy::OnRequest && !requested)
+    if (logPolicy == LogPolicy::Off || (logPolicy == LogPolicy::OnRequest && !requested))
         return;
     if (logPolicy == LogPolicy::AlwaysDeleteUnlessKept && !requested)
         atexit(deleteLogAtExit);
 
-    logPath = uniqueLogName();
-    if (logPath)
-        logFile = _wfopen(logPath->c_str(), L"w");
+    // A name taken between the search and the creation sends the search on.
+    for (int attempt = 0; attempt < 16 && !logFile; ++attempt) {
+        logPath = uniqueLogName();
+        if (!logPath)
+            break;
+        logFile = createNewLog(*logPath);
+        if (!logFile && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
     if (!logFile) {
+        // The fallback is reused: what is there goes first, a link as a link.
         logPath = L"c:\\qln_nlog";
-        logFile = _wfopen(logPath->c_str(), L"w");
+        DeleteFileW(logPath->c_str());
+        logFile = createNewLog(*logPath);
         if (!logFile)
             return;
     }

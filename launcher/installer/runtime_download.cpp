@@ -8,6 +8,7 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -427,7 +428,9 @@ bool locateJavaExecutable(HWND owner) {
     dialog.nMaxFile = kMaxText;
     dialog.lpstrTitle = narrowTitle;
     dialog.Flags = OFN_FILEMUSTEXIST;
-    if (!GetOpenFileNameA(&dialog))
+    auto openFileDialog =
+        systemFunctionAs<BOOL(WINAPI*)(OPENFILENAMEA*)>(L"comdlg32.dll", "GetOpenFileNameA");
+    if (!openFileDialog || !openFileDialog(&dialog))
         return false;
     if (!LoadDLL(true, file, true))
         return false;

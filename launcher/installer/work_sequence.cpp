@@ -6,11 +6,14 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
+#include "core/restart_trust.h"
 #include "core/single_instance.h"
+#include "core/temp_lifetime.h"
 #include "installer/cancel.h"
 #include "installer/dialogs.h"
 #include "installer/installer_state.h"
@@ -101,8 +104,7 @@ void dropLauncherTempDirectory() {
     if (directory.empty())
         return;
     SetCurrentDirectoryA(getTempDirectory().c_str());
-    deleteDirectoryTree(directory, true);
-    RemoveDirectoryA(directory.c_str());
+    removeOwnTempDirectory(directory);
     setLauncherTempDirectory("");
 }
 
@@ -190,6 +192,7 @@ DWORD runInstallerWork(HWND progressDialog) {
                 showErrorBox(extracted == 2 ? key::kTextWriteFailed : key::kTextDataDamaged);
             exitLauncher(1);
         }
+        offerRestartKey();
     }
     logMessage("Current working dir: %s", currentDirectory().c_str());
 
@@ -286,13 +289,16 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
         rebootSystem();
         return 0;
     }
+    // A restart trusts the directory it runs in; only one the installer started may.
+    bool refusedRestart = false;
     if (markers.languageRestart) {
-        setLanguageRestart();
-        state.quietMode = true;
+        refusedRestart = !isLauncherStartedRestart();
+        if (!refusedRestart) {
+            setLanguageRestart();
+            state.quietMode = true;
+        }
     }
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
-                                  ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    initCommonControls();
 
     setLogPolicy(LogPolicy::AlwaysDeleteUnlessKept);
     ArgumentList arguments;
@@ -301,6 +307,10 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
     // The installer's class path is its own; the installation's runtime library does not
     // exist yet.
     setRuntimeLibraryOnClassPath(false);
+    if (refusedRestart) {
+        logError("language restart refused: not started by this installer");
+        fatalError("This restart of the installer was not started by the installer itself.");
+    }
 
     ConsoleSwitches switches = readConsoleSwitches(arguments, SwitchSet::Installer);
     if (switches.quiet)

@@ -4,9 +4,11 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/process.h"
+#include "core/temp_lifetime.h"
 #include "service/service.h"
 #include "win/win32.h"
 
@@ -128,7 +130,10 @@ int serviceLauncherMain(HINSTANCE instance, const std::string& tail) {
 } // namespace
 
 int main() {
+    restrictDllSearch(DllSearch::SystemAndChosen);
     try {
+        if (runCleanupIfAsked())
+            return 0;
         return serviceLauncherMain(GetModuleHandleW(nullptr), commandTail());
     } catch (...) {
         fatalError("Internal Error: unexpected failure");

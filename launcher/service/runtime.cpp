@@ -8,6 +8,7 @@
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "core/temp_lifetime.h"
 #include "core/test_seams.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
@@ -281,6 +282,8 @@ void runServiceMain(DWORD argumentCount, LPSTR* arguments) {
     if (!GetExitCodeProcess(child.hProcess, &exitCode))
         exitCode = 0;
     logMessage("process terminated with exit code %d", static_cast<int>(exitCode));
+    // What the child extracted goes now, even where nothing of the child outlived it.
+    sweepEndedTempDirectories(getTempDirectoryW());
     if (exitCode == 0 || serviceStatus.dwCurrentState == SERVICE_STOP_PENDING) {
         serviceStatus.dwCurrentState = SERVICE_STOPPED;
         reportStatus("SetServiceStatus 10 failed %d");

@@ -211,10 +211,15 @@ class Running:
             stdin_path = spec.with_suffix(".in")
             stdin_path.write_bytes(stdin)
             stdin_file = open(stdin_path, "rb")
+        # Wine takes its DLL overrides from the Linux environment a process inherits, never
+        # from the Windows block: the runner gets them there, and passes them on.
+        unix_env = session.env(lc_all)
+        if environment.get("WINEDLLOVERRIDES"):
+            unix_env["WINEDLLOVERRIDES"] = environment["WINEDLLOVERRIDES"]
         # Output goes to files: processes the child leaves behind may hold it open.
         with open(self._out_path, "wb") as out, open(self._err_path, "wb") as err:
             self._process = subprocess.Popen(
-                ["wine", winpath(runner), winpath(spec)], env=session.env(lc_all), cwd=run_dir,
+                ["wine", winpath(runner), winpath(spec)], env=unix_env, cwd=run_dir,
                 stdin=stdin_file or subprocess.DEVNULL, stdout=out, stderr=err,
                 start_new_session=True)
         if stdin_file:

@@ -198,6 +198,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         } else if (action == L"sleep") {
             operand(1);
             Sleep(parseNumber(argv[++i]));
+        } else if (action == L"loadlib") {
+            // Loads a DLL by its bare name, the way a planted DLL would be taken.
+            operand(1);
+            LoadLibraryW(argv[++i]);
         } else if (action == L"exit") {
             operand(1);
             ExitProcess(parseNumber(argv[++i]));
