@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "core/startup_cache.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
 #include "jvm/splash_screen.h"
@@ -43,6 +44,8 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
         rebootSystem();
         return 0;
     }
+    if (strncmp(commandTail, kStartupCacheMakerWord, strlen(kStartupCacheMakerWord)) == 0)
+        return runStartupCacheMaker(commandTail);
     if (strncmp(commandTail, "__qln_lang_restart", 18) == 0)
         setLanguageRestart();
     if (strncmp(commandTail, "-q_qln_internal", 15) == 0)
@@ -61,6 +64,7 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
     if (splash && !runtimeSplash)
         showSplashScreen(showCommand);
 
+    enableStartupCache();
     if (extractIncludedFiles(true) != 0)
         fatalMessage(key::kMessageInternalError, "16");
     prependNativeLibraryPath();

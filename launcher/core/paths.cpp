@@ -8,6 +8,7 @@
 #include "core/config_keys.h"
 #include "core/configuration.h"
 #include "core/errors.h"
+#include "core/included_files_cache.h"
 #include "core/log.h"
 #include "core/temp_lifetime.h"
 #include "core/test_seams.h"
@@ -230,7 +231,8 @@ UniqueFind findFirst(const std::string& path, WIN32_FIND_DATAA& entry) {
     return search;
 }
 
-// Included file names are relative and stay inside the launcher temp directory.
+} // namespace
+
 bool isSafeIncludedName(const std::string& name) {
     if (name.find_first_of(":/") != std::string::npos || name[0] == '\\')
         return false;
@@ -239,8 +241,6 @@ bool isSafeIncludedName(const std::string& name) {
             return false;
     return true;
 }
-
-} // namespace
 
 std::wstring shortPathOf(const std::wstring& path) {
     return queryGrowing<wchar_t>([&](wchar_t* buffer, DWORD size) {
@@ -453,6 +453,8 @@ int extractIncludedFiles(bool createTempDir) {
     }
     if (createTempDir)
         createLauncherTempDir();
+    if (createTempDir && useIncludedFilesCache())
+        return 0;
 
     UniqueFile file = openLauncherFile();
     if (!file) {

@@ -236,6 +236,7 @@ std::wstring quoteArgument(const std::wstring& argument) {
 std::string formatMakeJob(const MakeJob& job) {
     std::string text = "parent=" + std::to_string(job.parentProcessId) + ' ' +
                        std::to_string(job.parentCreationTime) + '\n';
+    text += "lock=" + std::to_string(job.lockHandle) + '\n';
     text += "java=" + oneLine(job.javaExe) + '\n';
     for (const std::string& argument : job.arguments)
         text += "arg=" + oneLine(argument) + '\n';
@@ -270,6 +271,10 @@ std::optional<MakeJob> parseMakeJob(std::string_view text) {
                 time.ptr != first + value.size())
                 return std::nullopt;
             parent = true;
+        } else if (name == "lock") {
+            auto read = std::from_chars(value.data(), value.data() + value.size(), job.lockHandle);
+            if (read.ec != std::errc() || read.ptr != value.data() + value.size())
+                return std::nullopt;
         } else if (name == "java") {
             job.javaExe = value;
         } else if (name == "arg") {

@@ -94,6 +94,7 @@ std::wstring quoteArgument(const std::wstring& argument);
 struct MakeJob {
     uint32_t parentProcessId = 0;
     uint64_t parentCreationTime = 0;
+    uint64_t lockHandle = 0;  // the maker's own handle of the entry's lock file
     std::string javaExe;  // UTF-8
     std::vector<std::string> arguments;  // UTF-8
     std::string partialArchive;

@@ -163,6 +163,7 @@ TEST(StartupCache, MakeJobRoundTrip) {
     MakeJob job;
     job.parentProcessId = 4242;
     job.parentCreationTime = 133000000000000000ull;
+    job.lockHandle = 0x1a4;
     job.javaExe = "C:\\jre\\bin\\java.exe";
     job.arguments = {"-Djava.class.path=C:\\a b\\x.jar", "-Xshare:dump"};
     job.partialArchive = "C:\\c\\app.jsa.part";
@@ -172,6 +173,7 @@ TEST(StartupCache, MakeJobRoundTrip) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->parentProcessId, job.parentProcessId);
     EXPECT_EQ(back->parentCreationTime, job.parentCreationTime);
+    EXPECT_EQ(back->lockHandle, job.lockHandle);
     EXPECT_EQ(back->javaExe, job.javaExe);
     EXPECT_EQ(back->arguments, job.arguments);
     EXPECT_EQ(back->partialArchive, job.partialArchive);
