@@ -1,6 +1,7 @@
 #include "core/startup_cache.h"
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -29,6 +30,7 @@ constexpr wchar_t kEnvironmentSwitch[] = L"QUILLON_STARTUP_CACHE";
 constexpr size_t kMaxSmallFile = 1 << 20;
 // Making an archive takes seconds; one that takes this long is stuck and is given up.
 constexpr DWORD kMakeTimeoutMs = 10 * 60 * 1000;
+constexpr int kMaxAttempts = 3;
 
 std::string utf8(const std::wstring& text) { return toNarrow(text, CP_UTF8); }
 std::wstring fromUtf8(const std::string& text) { return toWide(text, CP_UTF8); }
@@ -301,12 +303,18 @@ std::vector<std::string> prepare(const std::vector<std::string>& applicationOpti
             return skip("another start is recording or making the archive");
         return skip("the cache directory is not writable");
     }
-    // A job nobody holds the lock for is a maker that died before it could report.
-    if (isPlainFile(entry.file(EntryFiles::kJob))) {
-        writeWholeFile(entry.file(EntryFiles::kFailed), "the maker ended without a result\n");
-        removeFile(entry.file(EntryFiles::kJob));
-        return skip("the last maker ended without a result");
+    // A job nobody holds the lock for is a maker that was ended before it could report (a
+    // job object of the start it waited for, a shutdown); it gets a few more chances.
+    int attempts = 0;
+    if (std::optional<std::string> text = readSmallFile(entry.file(EntryFiles::kAttempts)))
+        attempts = atoi(text->c_str());
+    if (attempts >= kMaxAttempts) {
+        writeWholeFile(entry.file(EntryFiles::kFailed), "the maker ended without a result " +
+                                                            std::to_string(attempts) + " times\n");
+        return skip("the maker ended without a result too often");
     }
+    writeWholeFile(entry.file(EntryFiles::kAttempts), std::to_string(attempts + 1) + "\n");
+    removeFile(entry.file(EntryFiles::kJob));
     for (const std::string& stale : {archive, trainingFileName(kind), partialArchiveFileName(kind),
                                      std::string(EntryFiles::kOutput)})
         removeFile(entry.file(stale));
@@ -539,6 +547,7 @@ int runStartupCacheMaker(const char*) {
     if (!failure.empty())
         recordFailure(directory, failure);
     removeFile(directory + L"\\" + fromUtf8(EntryFiles::kJob));
+    removeFile(directory + L"\\" + fromUtf8(EntryFiles::kAttempts));
     if (failure.empty())
         removeOtherEntries(directory);
     return failure.empty() ? 0 : 1;

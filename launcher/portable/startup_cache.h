@@ -69,6 +69,7 @@ struct EntryFiles {
     static constexpr const char* kLock = "make.lock";
     static constexpr const char* kJob = "make.job";
     static constexpr const char* kOutput = "make.out";
+    static constexpr const char* kAttempts = "make.attempts";
 };
 std::string archiveFileName(ArchiveKind kind);   // "app.jsa" or "app.aot"
 std::string trainingFileName(ArchiveKind kind);  // "classlist.txt" or "app.aotconf"
