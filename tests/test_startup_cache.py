@@ -15,7 +15,10 @@ from harness.java_side import RUNTIME_JAR, ROOT
 from test_real_jvm import printed, probe_jars  # noqa: F401 (fixture)
 
 RUNTIMES = {"17": "17.0.9.2", "25": "25.0.2.1"}
-ARCHIVE = {"17": "app.jsa", "25": "app.aot"}
+# kind: runtime, value of QUILLON_STARTUP_CACHE, archive file. Java 25 makes a class-data
+# archive from a class list unless the AOT cache is asked for.
+KINDS = {"17": ("17", None, "app.jsa"), "25": ("25", None, "app.jsa"),
+         "25-aot": ("25", "aot", "app.aot")}
 # The maker waits for the start, then runs java.exe at low priority on two shared cores.
 MAKE_BOUND = 300
 
@@ -53,8 +56,8 @@ def local(test_dir):
     return path
 
 
-def cache_env(local, **extra):
-    return {"LOCALAPPDATA": winpath(local), "QUILLON_STARTUP_CACHE": None,
+def cache_env(local, kind="17", **extra):
+    return {"LOCALAPPDATA": winpath(local), "QUILLON_STARTUP_CACHE": KINDS[kind][1],
             "QUILLON_LOG": "yes", **extra}
 
 
@@ -64,13 +67,14 @@ def entries(local):
     return sorted(p for p in root.glob("*/*") if p.is_dir() and not p.name.startswith("files-"))
 
 
-def wait_for_archive(entry: Path, major):
+def wait_for_archive(entry: Path, kind):
     deadline = time.monotonic() + MAKE_BOUND
     while time.monotonic() < deadline:
         failed = entry / "failed.txt"
         assert not failed.exists(), failed.read_text() + (entry / "make.out").read_text()
-        if (entry / ARCHIVE[major]).exists() and not (entry / "make.job").exists():
-            return entry / ARCHIVE[major]
+        archive = entry / KINDS[kind][2]
+        if archive.exists() and not (entry / "make.job").exists():
+            return archive
         time.sleep(0.5)
     pytest.fail(f"no archive in {entry} within {MAKE_BOUND} s")
 
@@ -92,26 +96,26 @@ def app_lines(result):
             and not line.startswith("property java.class.path")]
 
 
-def start_with_archive(cache_app, run, local, major):
+def start_with_archive(cache_app, run, local, kind):
     """Packs the probe, records and waits for the archive; the first result and the entry."""
-    exe = cache_app(major)
-    first = run(exe, args=["one"], env=cache_env(local), timeout=180)
+    exe = cache_app(KINDS[kind][0])
+    first = run(exe, args=["one"], env=cache_env(local, kind), timeout=180)
     assert first.exit_code == 0, first.stderr_text
     assert "startup cache: recording into" in first.log
     [entry] = entries(local)
-    wait_for_archive(entry, major)
+    wait_for_archive(entry, kind)
     return exe, first, entry
 
 
-@pytest.mark.parametrize("major", ["17", "25"])
-def test_second_start_maps_the_archive_the_first_one_recorded(cache_app, run, local, major):
-    exe, first, entry = start_with_archive(cache_app, run, local, major)
+@pytest.mark.parametrize("kind", KINDS)
+def test_second_start_maps_the_archive_the_first_one_recorded(cache_app, run, local, kind):
+    exe, first, entry = start_with_archive(cache_app, run, local, kind)
     assert console_errors(first) == []
 
     second = run(exe, args=["one"], timeout=180,
-                 env=cache_env(local, JAVA_TOOL_OPTIONS="-Xlog:class+load=info"))
+                 env=cache_env(local, kind, JAVA_TOOL_OPTIONS="-Xlog:class+load=info"))
     assert second.exit_code == 0, second.stderr_text
-    assert f"startup cache: using {winpath(entry)}\\{ARCHIVE[major]}" in second.log
+    assert f"startup cache: using {winpath(entry)}\\{KINDS[kind][2]}" in second.log
     # The application's own class comes out of the archive.
     assert any("probe.Probe source: shared objects file" in line for line in printed(second))
     assert app_lines(second) == app_lines(first)
@@ -140,16 +144,16 @@ def test_a_changed_class_path_or_option_makes_a_new_archive(cache_app, run, loca
     assert app_lines(third) == app_lines(first)
 
 
-@pytest.mark.parametrize("major", ["17", "25"])
+@pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("damage", ["truncated", "garbage"])
-def test_a_damaged_archive_changes_nothing_the_application_sees(cache_app, run, local, major,
+def test_a_damaged_archive_changes_nothing_the_application_sees(cache_app, run, local, kind,
                                                                 damage):
-    exe, first, entry = start_with_archive(cache_app, run, local, major)
-    archive = entry / ARCHIVE[major]
+    exe, first, entry = start_with_archive(cache_app, run, local, kind)
+    archive = entry / KINDS[kind][2]
     archive.chmod(0o644)
     data = archive.read_bytes()
     archive.write_bytes(data[:len(data) // 3] if damage == "truncated" else b"\x00" * 4096)
-    result = run(exe, args=["one"], env=cache_env(local), timeout=180)
+    result = run(exe, args=["one"], env=cache_env(local, kind), timeout=180)
     assert result.exit_code == 0
     assert console_errors(result) == []
     assert app_lines(result) == app_lines(first)
@@ -235,3 +239,8 @@ def test_two_launcher_builds_keep_their_included_files_apart(cache_app, run, loc
         result = run(exe, args=["one"], env=cache_env(local), timeout=180)
         assert result.exit_code == 0, result.stderr_text
     assert len(included_dirs(local)) == 2
+    # Each launcher has its own archive too; both makers finish.
+    both = entries(local)
+    assert len({entry.parent for entry in both}) == 2
+    for entry in both:
+        wait_for_archive(entry, "17")

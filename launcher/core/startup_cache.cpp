@@ -248,7 +248,9 @@ std::vector<std::string> prepare(const std::vector<std::string>& applicationOpti
     if (!release)
         return skip("the runtime has no release file to tell its version");
     std::optional<int> major = javaMajorFromRelease(*release);
-    ArchiveKind kind = archiveKindFor(major.value_or(0));
+    std::optional<std::wstring> switchWord = readEnvironmentW(kEnvironmentSwitch);
+    bool preferAot = switchWord && lowerCase(*switchWord) == L"aot";
+    ArchiveKind kind = archiveKindFor(major.value_or(0), preferAot);
     if (kind == ArchiveKind::kNone)
         return skip("the runtime has no archive mechanism the launcher uses");
     std::wstring javaExe = home + L"\\bin\\java.exe";

@@ -52,8 +52,8 @@ std::string oneLine(std::string_view value) {
 
 } // namespace
 
-ArchiveKind archiveKindFor(int javaMajor) {
-    if (javaMajor >= 25)
+ArchiveKind archiveKindFor(int javaMajor, bool preferAot) {
+    if (javaMajor >= 25 && preferAot)
         return ArchiveKind::kAotCache;
     if (javaMajor >= 10)
         return ArchiveKind::kClassList;

@@ -15,7 +15,7 @@ TEST(StartupCache, ArchiveKindByRelease) {
     };
     const Case cases[] = {
         {"IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"17.0.9\"\n", 17, ArchiveKind::kClassList},
-        {"JAVA_VERSION=\"25.0.2\"\r\nMODULES=\"java.base\"\r\n", 25, ArchiveKind::kAotCache},
+        {"JAVA_VERSION=\"25.0.2\"\r\nMODULES=\"java.base\"\r\n", 25, ArchiveKind::kClassList},
         {"JAVA_VERSION=\"24\"", 24, ArchiveKind::kClassList},
         {"JAVA_VERSION=\"10.0.2\"", 10, ArchiveKind::kClassList},
         {"JAVA_VERSION=\"9.0.4\"", 9, ArchiveKind::kNone},
@@ -32,6 +32,10 @@ TEST(StartupCache, ArchiveKindByRelease) {
         EXPECT_EQ(archiveKindFor(major.value_or(0)), c.kind) << c.release;
     }
     EXPECT_EQ(javaVersionFromRelease("JAVA_VERSION=\"17.0.9\"\n"), "17.0.9");
+    EXPECT_EQ(archiveKindFor(25, true), ArchiveKind::kAotCache);
+    EXPECT_EQ(archiveKindFor(26, true), ArchiveKind::kAotCache);
+    EXPECT_EQ(archiveKindFor(24, true), ArchiveKind::kClassList);
+    EXPECT_EQ(archiveKindFor(9, true), ArchiveKind::kNone);
 }
 
 TEST(StartupCache, OptionClasses) {

@@ -74,8 +74,9 @@ class Bench:
         return env
 
     def cache_env(self, extra=None):
-        env = self.env(extra)
+        env = self.env()
         env.pop("QUILLON_STARTUP_CACHE")
+        env.update(extra or {})
         return env
 
     def cache_root(self):
@@ -570,17 +571,20 @@ def wait_for_maker(bench, archive_name):
     raise Skip(f"no archive within {MAKE_BOUND} s")
 
 
-def bench_startup_cache(bench, home):
+def bench_startup_cache(bench, home, aot=False):
+    """The H2 shell through the launcher with its start-up cache: the first (recording)
+    start and later (archived) starts against java.exe -cp without an archive and with the
+    launcher's archive given by hand. With `aot` the launcher makes an AOT cache (Java 25)."""
     version = home.name.split("-", 1)[-1]
     major = int(version.split(".")[0])
-    tag = f"JDK {major}"
-    if major < 10:
+    tag = f"JDK {major}{' AOT' if aot else ''}"
+    if major < 10 or (aot and major < 25):
         raise Skip(f"{tag} has no archive mechanism the launcher uses")
-    archive_name = "app.aot" if major >= 25 else "app.jsa"
+    archive_name = "app.aot" if aot else "app.jsa"
     exe, directory = h2_app(bench, home, f"h2-{version}")
     java = str(home / "bin" / "java.exe")
     class_path = f"{winpath(directory / 'lib' / 'h2.jar')}"
-    env = bench.cache_env()
+    env = bench.cache_env({"QUILLON_STARTUP_CACHE": "aot"} if aot else None)
     shutil.rmtree(bench.cache_root(), ignore_errors=True)
 
     def launcher():
@@ -608,7 +612,7 @@ def bench_startup_cache(bench, home):
     record = (archive.parent / "fingerprint.txt").read_text()
     archived_path = next(line.split("=", 1)[1] for line in record.splitlines()
                          if line.startswith("classpath="))
-    by_hand = (["-XX:AOTMode=auto", f"-XX:AOTCache={winpath(archive)}"] if major >= 25 else
+    by_hand = (["-XX:AOTMode=auto", f"-XX:AOTCache={winpath(archive)}"] if aot else
                ["-Xshare:auto", f"-XX:SharedArchiveFile={winpath(archive)}"])
 
     def archived_plain():
@@ -678,6 +682,9 @@ def main():
     for home in homes:
         groups.append(("startupcache", f"start-up cache on {home.name}",
                        lambda h=home: bench_startup_cache(bench, h)))
+        if int(home.name.split("-", 1)[-1].split(".")[0]) >= 25:
+            groups.append(("startupcache", f"start-up cache (AOT) on {home.name}",
+                           lambda h=home: bench_startup_cache(bench, h, aot=True)))
     groups.append(("startupcache", "included files cache", lambda: bench_included_cache(bench)))
     groups.append(("overhead", "overhead", lambda: bench_overhead(bench)))
     for size in (1, 64, 256):
