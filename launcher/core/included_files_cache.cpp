@@ -169,10 +169,9 @@ void removeUnusedExtractions(const std::wstring& parent, const std::wstring& kee
 }
 
 bool useCache() {
-    if (const char* reason = startupCacheOffReason()) {
-        logMessage("included files cache skipped: %s", reason);
+    // Switched off, the log stays as it was without the cache; the JVM start says why.
+    if (startupCacheOffReason())
         return false;
-    }
     if (isLanguageRestart())
         return false;
     std::wstring parent = launcherCacheDirectory();
