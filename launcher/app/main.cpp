@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "core/config_keys.h"
 #include "core/configuration.h"
 #include "core/dll_search.h"
@@ -7,6 +9,7 @@
 #include "core/process.h"
 #include "core/single_instance.h"
 #include "core/temp_lifetime.h"
+#include "core/startup_cache.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
 #include "jvm/splash_screen.h"
@@ -23,6 +26,8 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
         rebootSystem();
         return 0;
     }
+    if (strncmp(commandTail, kStartupCacheMakerWord, strlen(kStartupCacheMakerWord)) == 0)
+        return runStartupCacheMaker(commandTail);
     if (markers.languageRestart)
         setLanguageRestart();
     if (markers.internalQuiet)
@@ -43,6 +48,7 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
     if (splash && !runtimeSplash)
         showSplashScreen(showCommand);
 
+    enableStartupCache();
     if (extractIncludedFiles(true) != 0)
         fatalMessage(key::kMessageInternalError, "16");
     prependNativeLibraryPath();

@@ -84,6 +84,9 @@ constexpr int32_t kSplashText2Color = 10121;       // colour
 constexpr int32_t kSplashText2Weight = 10122;      // int
 constexpr int32_t kRuntimeSplashLibrary = 10123;   // flag
 
+// Start-up cache.
+constexpr int32_t kStartupCache = 11101;           // flag; absent means on
+
 // Localized texts of the installer and service launchers (wide map, localized form).
 constexpr int32_t kTextDownloading = 20001;
 constexpr int32_t kTextDownloadStartFailed = 20002;

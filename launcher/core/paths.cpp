@@ -10,6 +10,7 @@
 #include "core/configuration.h"
 #include "core/errors.h"
 #include "core/dll_search.h"
+#include "core/included_files_cache.h"
 #include "core/log.h"
 #include "core/privilege.h"
 #include "core/temp_lifetime.h"
@@ -303,6 +304,8 @@ std::string randomHex(uint64_t bits) {
     return text;
 }
 
+} // namespace
+
 // Included file names are relative and stay inside the launcher temp directory.
 bool isSafeIncludedName(const std::string& name) {
     if (name.find_first_of(":/") != std::string::npos || name[0] == '\\')
@@ -312,8 +315,6 @@ bool isSafeIncludedName(const std::string& name) {
             return false;
     return true;
 }
-
-} // namespace
 
 std::wstring shortPathOf(const std::wstring& path) {
     return queryGrowing<wchar_t>([&](wchar_t* buffer, DWORD size) {
@@ -549,6 +550,8 @@ int extractIncludedFiles(bool createTempDir) {
     }
     if (createTempDir)
         createLauncherTempDir();
+    if (createTempDir && useIncludedFilesCache())
+        return 0;
 
     UniqueFile file = openLauncherFile();
     if (!file) {

@@ -57,6 +57,9 @@ const std::string& getLauncherTempDirectory();
 void setLauncherTempDirectory(const std::string& directory);
 void createLauncherTempDir();
 
+// Included file names are relative and stay inside the directory they are extracted into.
+bool isSafeIncludedName(const std::string& name);
+
 // Extracts the payload's included files: 0 done, 1 reading failed, 2 writing failed.
 int extractIncludedFiles(bool createTempDir);
 

@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "core/process.h"
 #include "core/temp_lifetime.h"
+#include "core/startup_cache.h"
 #include "service/service.h"
 #include "win/win32.h"
 
@@ -104,6 +105,8 @@ int runCommand(std::string tail, bool nameTooLong) {
 }
 
 int serviceLauncherMain(HINSTANCE instance, const std::string& tail) {
+    if (tail.rfind(kStartupCacheMakerWord, 0) == 0)
+        return runStartupCacheMaker(tail.c_str());
     initLauncher(instance, nullptr);
     std::string configuredName = getConfigString(key::kApplicationName, kMaxText + 1);
     bool nameTooLong = configuredName.size() > kMaxServiceName;

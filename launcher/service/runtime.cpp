@@ -9,6 +9,7 @@
 #include "core/process.h"
 #include "core/single_instance.h"
 #include "core/temp_lifetime.h"
+#include "core/startup_cache.h"
 #include "core/test_seams.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
@@ -330,6 +331,7 @@ void runChildLauncher(ArgumentList& arguments) {
     // No one sees a message box of a service: errors go to the log and to standard error.
     setConsoleErrorMode();
     setServiceLauncher();
+    enableStartupCache();
     if (extractIncludedFiles(true) != 0)
         fatalMessage(key::kMessageInternalError, "16");
     prependNativeLibraryPath();

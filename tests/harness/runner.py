@@ -50,6 +50,9 @@ def default_env(tmp_dir) -> dict:
         "SystemRoot": r"C:\windows",
         "windir": r"C:\windows",
         "SystemDrive": "C:",
+        # Tests of the start-up cache switch it on; elsewhere it would start background
+        # makers and move the included files out of the test's temp directory.
+        "QUILLON_STARTUP_CACHE": "off",
     }
 
 

@@ -169,6 +169,12 @@ public class PackMojo extends AbstractMojo {
     @org.apache.maven.plugins.annotations.Parameter
     private Signing signing;
     /**
+     * The per-user start-up cache (class-data archive, included files extracted once) of the
+     * application launcher and the service; "true" or "false", default true.
+     */
+    @org.apache.maven.plugins.annotations.Parameter(property = "quillon.startupCache")
+    private String startupCache;
+    /**
      * Further named settings of the packer, one element each ({@code <singleInstance>true</singleInstance>}):
      * true and false are booleans, a value starting with "{", "[" or a double quote is JSON, anything else
      * a string.
@@ -282,6 +288,7 @@ public class PackMojo extends AbstractMojo {
         }
         s.put("unextractedData", ConfigJson.path(unextractedData));
         s.put("integrityCheck", ConfigJson.flag(integrityCheck));
+        s.put("startupCache", ConfigJson.flag(startupCache));
         s.put("splashScreen", splashScreen == null ? null : splashScreen.toJson());
         s.put("keys", ConfigJson.keyMap(keys));
         s.put("wideKeys", ConfigJson.keyMap(wideKeys));

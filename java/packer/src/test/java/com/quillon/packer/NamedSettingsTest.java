@@ -42,6 +42,8 @@ class NamedSettingsTest {
         "download without asking  | {'downloadRuntimeWithoutAsking': true}           | 157   | 1",
         "no time-out              | {'waitForJavaWithoutTimeout': true}              | 159   | 1",
         "installed runtime first  | {'preferInstalledRuntime': true}                 | 161   | 1",
+        "start-up cache off       | {'startupCache': false}                          | 11101 | 0",
+        "start-up cache on        | {'startupCache': true}                           | 11101 | 1",
         "download pin             | {'runtimeDownloadSha256': 'ABCDEF0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789'}"
                 + " | 162 | abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789",
         "raw key still wins       | {'singleInstance': true, 'keys': {'10005': '0'}} | 10005 | 0",
