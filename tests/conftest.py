@@ -5,6 +5,8 @@ from pathlib import Path
 
 import pytest
 
+from ci_skips import in_ci, pytest_configure, pytest_make_collect_report, \
+    pytest_runtest_makereport, pytest_sessionfinish, pytest_terminal_summary  # noqa: F401
 from harness import Registry, Running, WineSession, pack as pack_exe
 from harness.java_side import build_jni_stand_in, fetch_real_runtime, find_jni_stand_in
 from harness.packer import missing_packer_parts
@@ -53,6 +55,25 @@ def registry(wine_session, test_dir):
     reg = Registry(wine_session, work_dir=test_dir)
     yield reg
     reg.cleanup()
+
+
+DLL_OVERRIDES = r"HKCU\Software\Wine\DllOverrides"
+
+
+@pytest.fixture
+def prefer_native_dll(registry):
+    """prefer_native_dll("wininet"): Wine then loads a wininet.dll that the search finds before
+    its own copy, as Windows would, for the rest of the test. This is the way to stage a
+    planted DLL: WINEDLLOVERRIDES in a run's environment does not reach Wine's loader."""
+    names = []
+
+    def prefer(name):
+        registry.write(DLL_OVERRIDES, name, "native,builtin")
+        names.append(name)
+
+    yield prefer
+    for name in names:
+        registry.delete_value(DLL_OVERRIDES, name)
 
 
 @pytest.fixture
@@ -147,10 +168,14 @@ def pack_probe(pack):
 
 @pytest.fixture(scope="session")
 def java_home(wine_session):
-    """A Windows Java runtime that runs under this Wine; the tests skip without one."""
+    """A Windows Java runtime that runs under this Wine. Without one the tests skip, except
+    in CI, where a missing runtime fails them: CI must show what it could not test."""
     home, log = fetch_real_runtime(wine_session.env())
     if home is None:
-        pytest.skip("no Java runtime for Windows could be fetched:\n" + log)
+        message = "no Java runtime for Windows could be fetched or run:\n" + log
+        if in_ci():
+            pytest.fail("CI needs the real Java runtime; " + message, pytrace=False)
+        pytest.skip(message)
     return home
 
 
@@ -164,3 +189,4 @@ def stand_in_home():
         if home is None:
             pytest.fail("cannot build the JNI stand-in:\n" + output)
     return home
+

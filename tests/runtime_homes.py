@@ -1,6 +1,8 @@
 """Java runtime homes for the runtime tests, built from the stand-ins of tests/tools.
 
-There is no Windows Java runtime on these machines. A home here holds java_stand_in.cpp as
+The search tests need runtimes that print chosen versions, fail on purpose or are of the
+other processor type, which no real runtime does on demand (the tests on the real runtime use
+conftest's java_home). A home here holds java_stand_in.cpp as
 bin\\java.exe (and javaw.exe) with a "stand-in.cfg" saying what it prints and how it ends,
 jvm_stand_in.c as bin\\<type>\\jvm.dll (or a 32-bit copy, or one without JNI_CreateJavaVM),
 and unpack200_stand_in.cpp as bin\\unpack200.exe when asked.

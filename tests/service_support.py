@@ -115,13 +115,15 @@ def services(wine_session, run, test_dir, keep_services_up):
 @pytest.fixture(scope="session")
 def service_wine_session(request, tmp_path_factory):
     """A prefix of its own whose services get a Windows environment from the start: the
-    diagnostic log on, TMP in a known folder (`session.service_tmp`), and the test seams that
+    diagnostic log on, TMP in a known folder (`session.service_tmp`), the start-up cache off
+    (as for every other launcher the tests start), and the test seams that
     request.param names ({"QLN_TEST_...": value}). Tests take it through indirect
     parametrization of `wine_session`."""
     from harness import WineSession
     service_tmp = tmp_path_factory.mktemp("service-tmp")
     environment = {"QUILLON_LOG": "yes", "TMP": winpath(service_tmp),
-                   "TEMP": winpath(service_tmp), **getattr(request, "param", {})}
+                   "TEMP": winpath(service_tmp), "QUILLON_STARTUP_CACHE": "off",
+                   **getattr(request, "param", {})}
     session = WineSession(environment=environment)
     session.service_tmp = service_tmp
     try:
@@ -133,5 +135,5 @@ def service_wine_session(request, tmp_path_factory):
 
 def service_logs(session) -> dict:
     """The logs in the service TMP folder by name, each as text; the logs stay."""
-    return {path.name: path.read_text(encoding="cp1252", errors="replace")
+    return {path.name: path.read_text(encoding="utf-8", errors="replace")
             for path in sorted(session.service_tmp.glob("qln_nlog_*"))}

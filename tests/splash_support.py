@@ -220,7 +220,7 @@ def window_on_screen(display, width=WIDTH, height=HEIGHT):
 def current_log(tmp_dir) -> str:
     """The log of the one running program, while it runs."""
     logs = sorted(tmp_dir.glob("qln_nlog_*"))
-    return logs[-1].read_text(encoding="cp1252", errors="replace") if logs else ""
+    return logs[-1].read_text(encoding="utf-8", errors="replace") if logs else ""
 
 
 def shows(display, expected, width=WIDTH, height=HEIGHT):

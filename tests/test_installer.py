@@ -12,6 +12,7 @@ import zlib
 
 import pytest
 
+from conftest import require_built
 from harness import inspect, winpath
 from harness.java_side import read_record
 
@@ -55,8 +56,11 @@ def with_stand_in_archive(test_dir, stand_in_home):
 
 
 def environment(test_dir, **extra):
+    """The tests look at what a run left in its temporary directory: it stays until the next
+    start, not only until the run ended."""
     record = test_dir / "jni-calls.jsonl"
-    env = {"TARVO_LOG": "yes", "JNI_STAND_IN_RECORD": winpath(record)}
+    env = {"TARVO_LOG": "yes", "JNI_STAND_IN_RECORD": winpath(record),
+           "QLN_TEST_NO_CLEANUP_AFTER_EXIT": "1"}
     env.update(extra)
     return env
 
@@ -222,6 +226,36 @@ def test_manual_switch_reaches_java_as_a_property(setup_exe, run, test_dir, stan
     assert result.exit_code == 83
 
 
+def locate_runtime_by_hand(run, test_dir, java_exe):
+    """Presses Locate... in the missing-runtime dialog and picks `java_exe` in the file
+    dialog that opens, as a user does."""
+    tool = require_built("win64/test-tools/dialog-probe")
+    steps = [("#32770", ["press=1005"]),
+             ("#32770|" + PICK_JAVA_TITLE, ["filename=" + winpath(java_exe), "press=1"])]
+    for number, (window, options) in enumerate(steps):
+        out = test_dir / f"dialog-{number}.json"
+        probed = run(tool, args=["live", window, "60000", winpath(out), *options], timeout=120)
+        assert probed.exit_code == 0, f"no window {window}"
+
+
+PICK_JAVA_TITLE = "Pick java.exe"
+
+
+@pytest.mark.parametrize("switch", ["-manual", "/manual"])
+def test_a_runtime_located_by_hand_after_manual_tells_java(setup_exe, start, run, test_dir,
+                                                          stand_in_home, switch):
+    # The installed runtime would be found by the search, which the switch skips.
+    exe = setup_exe({"keys": {"128": "A" + winpath(stand_in_home)},
+                     "localizedTexts": {**TEXTS, "20004": PICK_JAVA_TITLE}})
+    running = start(exe, args=[switch], env=environment(test_dir), timeout=120)
+    locate_runtime_by_hand(run, test_dir, stand_in_home / "bin" / "java.exe")
+    result = running.wait()
+    assert result.exit_code == 0, result.log
+    assert main_called(test_dir)
+    options = [c for c in read_record(test_dir / "jni-calls.jsonl") if "options" in c]
+    assert options and "-Dtarvo.manualJre=true" in options[0]["options"], options
+
+
 # ---------------------------------------------------------------------------------------
 # Archives made by real tools
 
@@ -335,6 +369,95 @@ def test_paths_outside_the_runtime_directory_refuse_the_archive(setup_exe, run, 
     assert not main_called(test_dir)
 
 
+def hostile_tree(root, names):
+    """A small runtime-like tree with extra files of the given names, as a user's disk has them
+    before a tool archives them."""
+    (root / "bin").mkdir(parents=True)
+    (root / "bin" / "ok.txt").write_bytes(b"ok")
+    for name in names:
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_bytes(b"hostile")
+    return root
+
+
+HOSTILE_NAMES = [
+    pytest.param(["bin/CON"], "unsafe path in archive: ", id="con"),
+    pytest.param(["bin/nul.txt"], "unsafe path in archive: ", id="nul-with-extension"),
+    pytest.param(["lib/Com1.dll"], "unsafe path in archive: ", id="com1"),
+    pytest.param(["lib/lpt9.tar.gz"], "unsafe path in archive: ", id="lpt9-two-extensions"),
+    pytest.param(["bin/CONIN$"], "unsafe path in archive: ", id="conin"),
+    pytest.param(["bin/conout$.log"], "unsafe path in archive: ", id="conout"),
+    pytest.param(["aux/x.jar"], "unsafe path in archive: ", id="aux-directory"),
+    pytest.param(["bin/java.exe."], "unsafe path in archive: ", id="trailing-dot"),
+    pytest.param(["bin/java.exe "], "unsafe path in archive: ", id="trailing-blank"),
+    pytest.param(["lib. /x.jar"], "unsafe path in archive: ", id="directory-dot-blank"),
+    pytest.param(["bin/release", "bin/RELEASE"], "entries differ only in letter case: ",
+                 id="case-twins"),
+    pytest.param(["lib/Security/java.policy", "lib/security/java.policy"],
+                 "entries differ only in letter case: ", id="case-twin-directories"),
+]
+
+
+@pytest.mark.parametrize("maker", [gnu_tar("gnu"), python_tar], ids=["gnu-tar", "python-tarfile"])
+@pytest.mark.parametrize("names, error", HOSTILE_NAMES)
+def test_entries_windows_would_read_otherwise_refuse_the_archive(setup_exe, run, test_dir,
+                                                                  maker, names, error):
+    source = hostile_tree(test_dir / "source", names)
+    archive = test_dir / "jre.tar.gz"
+    maker(source, archive)
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)}]})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert result.exit_code == 1, result.log
+    assert result.stderr_text.startswith(CORRUPTED)
+    errors = log_errors(result)
+    assert any(e.startswith(error) for e in errors), errors
+    assert errors[-2:] == ["untaring JRE was unsuccessful", "Could not untar JRE"]
+    assert not main_called(test_dir)
+
+
+def test_an_ordinary_archive_of_real_tools_is_not_refused_by_the_name_rules(
+        setup_exe, run, test_dir):
+    # Names that only resemble the refused ones, in one archive.
+    names = ["bin/console.dll", "lib/nullable.jar", "lib/com10.txt", "lib/auxiliary.jar",
+             "lib/a..b", "lib/.hidden", "lib/x .y", "lib/Lib/inner.txt"]
+    source = hostile_tree(test_dir / "source", names)
+    archive = test_dir / "jre.tar.gz"
+    gnu_tar("gnu")(source, archive)
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)}],
+                     "searchSequence": [{"type": "A", "value": "Z:\\nowhere"}]})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    assert "untaring JRE was successful" in result.log, result.log
+    assert tree_files(unpacked_runtime(test_dir)) == tree_files(source)
+
+
+@pytest.mark.parametrize("margin, refused", [(-1, True), (0, False)],
+                         ids=["just-over-twice", "exactly-twice"])
+def test_key_151_bounds_what_the_archive_may_unpack_to(setup_exe, run, test_dir, stand_in_home,
+                                                        margin, refused):
+    source = test_dir / "source"
+    shutil.copytree(stand_in_home, source)
+    # Zeros compress to almost nothing: the archive stays small whatever it unpacks to.
+    (source / "zz-last.bin").write_bytes(bytes(4 << 20))
+    unpacked = sum(p.stat().st_size for p in source.rglob("*") if p.is_file())
+    archive = test_dir / "jre.tar.gz"
+    python_tar(source, archive)
+    assert archive.stat().st_size < unpacked // 4
+    key_151 = (unpacked + 1) // 2 + margin
+    exe = setup_exe({"includedFiles": [{"name": "jre.tar.gz", "source": str(archive)}],
+                     "keys": {"151": str(key_151)}})
+    result = run(exe, args=["-q"], env=environment(test_dir))
+    if not refused:
+        assert result.exit_code == 0, result.log
+        assert tree_files(unpacked_runtime(test_dir)) == tree_files(source)
+        return
+    assert result.exit_code == 1, result.log
+    assert result.stderr_text.startswith(CORRUPTED)
+    assert f"unpacked size exceeds {2 * key_151} bytes at .\\zz-last.bin" in log_errors(result)
+    # The file that would pass the limit is never begun.
+    assert not (unpacked_runtime(test_dir) / "zz-last.bin").exists()
+    assert not main_called(test_dir)
+
+
 def test_damaged_archives(setup_exe, run, test_dir):
     whole = tar_bytes([("bin/", None), ("bin/a.txt", b"a" * 3000)])
     cases = [
@@ -378,11 +501,15 @@ def test_a_file_without_its_directory_entry_cannot_be_opened(setup_exe, run, tes
 
 def test_language_restart_uses_the_unpacked_runtime_and_writes_no_values(
         setup_exe, run, test_dir, stand_in_home, registry):
+    """As the Java side restarts it: in the directory of the first run, which holds the key
+    that the first run also left in the environment."""
     prepared = test_dir / "prepared"
     shutil.copytree(stand_in_home, prepared / "jre")
+    key = "0123456789abcdef0123456789abcdef"
+    (prepared / "qln_restart.key").write_text(key)
     exe = setup_exe()
     result = run(exe, cmdline=f'"{winpath(exe)}" __qln_lang_restart', cwd=prepared,
-                 env=environment(test_dir))
+                 env=environment(test_dir, QUILLON_RESTART_KEY=key))
     assert result.exit_code == 0, result.log
     log = result.log
     assert "Quiet installer." in log
@@ -394,13 +521,27 @@ def test_language_restart_uses_the_unpacked_runtime_and_writes_no_values(
     assert registry.values(HAND_OVER) == {}
 
 
-def test_x86_stub_aborts_in_quiet_mode_without_a_runtime(setup_exe, run, test_dir):
+@pytest.fixture(scope="session")
+def runs_32_bit_programs(wine_session):
+    """Whether this Wine runs 32-bit programs, asked of a program that cannot fail otherwise:
+    the x86 tests skip only on that answer, never on what the stub under test did."""
+    def width(probe):
+        return wine_session.wine(str(probe), check=False, timeout=120).returncode
+
+    # The 64-bit copy shows that the probe itself runs and answers.
+    assert width(require_built("win64/test-tools/bitness-probe")) == 64
+    return width(require_built("win32/test-tools/bitness-probe")) == 32
+
+
+def test_x86_stub_aborts_in_quiet_mode_without_a_runtime(setup_exe, run, test_dir,
+                                                         runs_32_bit_programs):
+    if not runs_32_bit_programs:
+        pytest.skip("this Wine runs no 32-bit programs (no wine32)")
     exe = setup_exe({"searchSequence": [{"type": "A", "value": "Z:\\nowhere"}]},
                     stub="win32/setup-launcher", name="setup32.exe")
     result = run(exe, args=["-q"], env=environment(test_dir))
-    if result.log is None:
-        # An installer always writes its log; without one the program never ran.
-        pytest.skip("this Wine runs no 32-bit programs (no wine32)")
+    # An installer always writes its log, so a missing one means the stub died early.
+    assert result.log is not None, (result.exit_code, result.stderr_text)
     assert result.exit_code == 83
     assert result.stdout_text == "No JRE found. Aborting.\n"
 

@@ -2,10 +2,14 @@
 the tests run: key 157, the retries and their failures, the pinned SHA-256 of key 162,
 the system-directory-only WinINet, and dialog 104."""
 
+import hashlib
 import http.server
 import json
+import os
 import shutil
 import socket
+import ssl
+import subprocess
 import struct
 import threading
 import time
@@ -29,8 +33,9 @@ TEXTS = {"20003": "Download failed.", "20013": "Setup Test",
 class Server:
     """Serves `routes` {path: handler(request)}; records (path, time) of each request."""
 
-    def __init__(self, routes):
+    def __init__(self, routes, tls=None):
         self.requests = []
+        self.scheme = "https" if tls else "http"
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -44,12 +49,14 @@ class Server:
                 pass
 
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        if tls:
+            self.httpd.socket = tls.wrap_socket(self.httpd.socket, server_side=True)
         self.httpd.daemon_threads = True
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
 
     def url(self, path):
-        return f"http://127.0.0.1:{self.httpd.server_address[1]}{path}"
+        return f"{self.scheme}://127.0.0.1:{self.httpd.server_address[1]}{path}"
 
     def count(self, path):
         return sum(1 for p, _ in self.requests if p == path)
@@ -90,8 +97,8 @@ def archive_bytes(test_dir, stand_in_home):
 def serve():
     servers = []
 
-    def start(routes):
-        server = Server(routes)
+    def start(routes, tls=None):
+        server = Server(routes, tls)
         servers.append(server)
         return server
 
@@ -101,7 +108,10 @@ def serve():
 
 
 @pytest.fixture
-def download_setup(pack):
+def download_setup(pack, archive_bytes):
+    """An installer that downloads from `url`; pinned to the served archive unless `sha256`
+    (hex or {"file": path}) or a raw key 162 says otherwise: the packer takes a plain HTTP
+    address only with a pin."""
     def make(url, keys=None, name="setup.exe", sha256=None):
         config = installer_config(localizedTexts=TEXTS,
                                   searchSequence=[{"type": "A", "value": "Z:\\nowhere"}])
@@ -109,6 +119,8 @@ def download_setup(pack):
             config["runtimeDownloadPinFrom"] = sha256["file"]
         elif sha256:
             config["runtimeDownloadSha256"] = sha256
+        elif "162" not in (keys or {}):
+            config["runtimeDownloadSha256"] = hashlib.sha256(archive_bytes).hexdigest()
         config["keys"] = {"150": url, **(keys or {})}
         return pack(config, stub="setup-launcher", name=name)
     return make
@@ -185,7 +197,7 @@ def test_no_content_length_gives_up_after_20_queries(download_setup, serve, run,
 
 
 def test_a_planted_wininet_dll_is_never_loaded(download_setup, serve, run, test_dir,
-                                               archive_bytes):
+                                               archive_bytes, probe, prefer_native_dll):
     planted = ROOT / "build" / "win64" / "tests" / "tools" / "planted" / "wininet.dll"
     if not planted.is_file():
         pytest.skip("planted wininet.dll is not built")
@@ -194,11 +206,18 @@ def test_a_planted_wininet_dll_is_never_loaded(download_setup, serve, run, test_
     shutil.copyfile(planted, test_dir / "wininet.dll")
     # Wine prefers its own copy unless told otherwise: with this a search-order load would
     # take the planted file.
-    result = run(exe, args=["-q"], env=environment(test_dir, WINEDLLOVERRIDES="wininet=n,b"),
-                 timeout=120)
-    assert not (test_dir / "planted-loaded.txt").exists()
+    prefer_native_dll("wininet")
+    marker = test_dir / "planted-loaded.txt"
+    result = run(exe, args=["-q"], env=environment(test_dir), timeout=120)
+    assert not marker.exists()
     assert result.exit_code == 0, result.log
     assert "download successful" in result.log
+    # Control: the same staging does hand the planted file to a program beside it that takes
+    # wininet.dll by bare name, so the clean run above is the installer's doing. (Wine names
+    # its own copy after the file it stood in for, so only the marker tells them apart.)
+    taker = shutil.copyfile(probe, test_dir / "takes-wininet.exe")
+    run(taker, args=["loadlib", "wininet.dll"], env=environment(test_dir))
+    assert marker.exists()
 
 
 def probe(run, test_dir, cls, *options, name="probe"):
@@ -232,20 +251,43 @@ def test_missing_runtime_dialog_and_cancel(download_setup, start, run, registry,
     assert registry.values(HAND_OVER) == {}
 
 
+def half_then_wait(body, release):
+    """Sends the first half of `body`, then the rest once `release` is set."""
+    def handler(request):
+        request.send_response(200)
+        request.send_header("Content-Length", str(len(body)))
+        request.end_headers()
+        request.wfile.write(body[:len(body) // 2])
+        request.wfile.flush()
+        release.wait(timeout=300)
+        request.wfile.write(body[len(body) // 2:])
+        request.close_connection = True
+    return handler
+
+
 def test_download_button_shows_the_progress_line(download_setup, serve, start, run, test_dir,
                                                  archive_bytes):
-    server = serve({"/jre.tar.gz": send(archive_bytes, pieces=40, pause=0.15)})
+    # The server holds the second half back until the test has seen the line, so the
+    # download cannot end before the look, however slow the machine.
+    release = threading.Event()
+    server = serve({"/jre.tar.gz": half_then_wait(archive_bytes, release)})
     exe = download_setup(server.url("/jre.tar.gz"))
-    running = start(exe, env=environment(test_dir), timeout=180)
-    code, _ = probe(run, test_dir, "#32770", "press=1004", name="ask")
-    assert code == 0
-    time.sleep(2.5)
-    shot = test_dir / "downloading.bmp"
-    code, report = probe(run, test_dir, "MyDialogClass", f"shot={winpath(shot)}", name="progress")
-    assert code == 0
-    line = {c["id"]: c for c in report["controls"]}[1002]
-    assert line["visible"]
-    assert " MB (" in line["text"] and "%)" in line["text"], line["text"]
+    running = start(exe, env=environment(test_dir), timeout=300)
+    try:
+        code, _ = probe(run, test_dir, "#32770", "press=1004", name="ask")
+        assert code == 0
+        shot = test_dir / "downloading.bmp"
+        limit = time.monotonic() + 120
+        while True:
+            code, report = probe(run, test_dir, "MyDialogClass", f"shot={winpath(shot)}",
+                                 name="progress")
+            line = {c["id"]: c for c in report["controls"]}[1002] if report else None
+            if code == 0 and line["visible"] and " MB (" in line["text"]:
+                break
+            assert time.monotonic() < limit, f"no progress line: {line}"
+    finally:
+        release.set()
+    assert "%)" in line["text"] and "(100%)" not in line["text"], line["text"]
     result = running.wait()
     assert result.exit_code == 0, result.log
     assert "download successful" in result.log
@@ -291,19 +333,33 @@ def test_a_body_longer_than_announced_is_never_written_past_its_length(
 
 def test_cancel_in_the_progress_dialog_during_the_download(download_setup, serve, start, run,
                                                            registry, test_dir, archive_bytes):
-    server = serve({"/jre.tar.gz": send(archive_bytes, pieces=60, pause=0.3)})
+    # Half the file, then nothing until the cancel has landed: the press always falls into
+    # the download. (The worker then waits in its read for the rest; see the release below.)
+    release = threading.Event()
+    server = serve({"/jre.tar.gz": half_then_wait(archive_bytes, release)})
     exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1"})
     running = start(exe, env=environment(test_dir), timeout=180)
     partial = lambda: list((test_dir / "tmp").glob("*_dir*/jre.tar.gz"))
-    limit = time.monotonic() + 120
-    while not (partial() and partial()[0].stat().st_size > 0) and time.monotonic() < limit:
-        time.sleep(0.1)
-    assert partial(), "the download did not begin"
-    values = registry.values(HAND_OVER)
-    assert values.get("InstallStarted") == 1
-    assert any(name.startswith("InstallStarted_") for name in values)
-    code, _ = probe(run, test_dir, "MyDialogClass", "cancel", name="cancel")
-    assert code == 0
+    try:
+        limit = time.monotonic() + 120
+        while not (partial() and partial()[0].stat().st_size > 0) and time.monotonic() < limit:
+            time.sleep(0.1)
+        assert partial(), "the download did not begin"
+        values = registry.values(HAND_OVER)
+        assert values.get("InstallStarted") == 1
+        assert any(name.startswith("InstallStarted_") for name in values)
+        code, _ = probe(run, test_dir, "MyDialogClass", "cancel", name="cancel")
+        assert code == 0
+        log = lambda: "".join(p.read_text(errors="replace")
+                              for p in (test_dir / "tmp").glob("qln_nlog_*"))
+        limit = time.monotonic() + 120
+        while "Canceled installer" not in log() and time.monotonic() < limit:
+            time.sleep(0.1)
+        assert "Canceled installer" in log()
+    finally:
+        # A worker blocked in a read of a stalled connection sees the cancel only once
+        # data comes again.
+        release.set()
     result = running.wait()
     assert (result.exit_code, result.boxes) == (0, []), result.log
     assert registry.values(HAND_OVER) == {}
@@ -311,3 +367,123 @@ def test_cancel_in_the_progress_dialog_during_the_download(download_setup, serve
     assert not main_called(test_dir)
     log = result.log.splitlines()
     assert "Canceled installer" in log and "Worker stopped after cancel" in log
+
+
+def test_the_unpacked_archive_is_the_one_that_was_verified(download_setup, serve, start,
+                                                            test_dir, archive_bytes,
+                                                            stand_in_home):
+    # Halfway through the download the test puts another archive under the download's name;
+    # the installer must unpack what it received and hashed, not what the name now holds.
+    planted_home = test_dir / "planted-home"
+    shutil.copytree(stand_in_home, planted_home)
+    (planted_home / "planted.txt").write_text("planted")
+    planted = stand_in_archive(test_dir / "planted.tar.gz", planted_home)
+    swapped = threading.Event()
+
+    def gated(request):
+        request.send_response(200)
+        request.send_header("Content-Length", str(len(archive_bytes)))
+        request.end_headers()
+        half = len(archive_bytes) // 2
+        request.wfile.write(archive_bytes[:half])
+        request.wfile.flush()
+        swapped.wait(120)
+        request.wfile.write(archive_bytes[half:])
+        request.close_connection = True
+
+    server = serve({"/jre.tar.gz": gated})
+    exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1"})
+    running = start(exe, args=["-q"], env=environment(test_dir), timeout=180)
+    partial = lambda: list((test_dir / "tmp").glob("*_dir*/jre.tar.gz"))
+    limit = time.monotonic() + 120
+    while not (partial() and partial()[0].stat().st_size > 0) and time.monotonic() < limit:
+        time.sleep(0.1)
+    assert partial(), "the download did not begin"
+    os.replace(shutil.copy(planted, partial()[0].with_name("planted-copy")), partial()[0])
+    swapped.set()
+    result = running.wait()
+    assert result.exit_code == 0, result.log
+    assert "untaring JRE was successful" in result.log
+    assert "planted.txt" not in result.log
+    assert main_called(test_dir)
+
+
+# ---------------------------------------------------------------------------------------
+# HTTPS: WinINet checks the server's certificate against the system's roots
+
+def self_signed_tls(directory):
+    """A TLS context with a new self-signed certificate for 127.0.0.1, which no system trusts;
+    returns (context, DER bytes of the certificate)."""
+    key, cert = directory / "tls-key.pem", directory / "tls-cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-keyout", str(key), "-out", str(cert), "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1",
+                    "-addext", "basicConstraints=critical,CA:TRUE"],
+                   check=True, capture_output=True)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context, ssl.PEM_cert_to_DER_cert(cert.read_text())
+
+
+def test_an_untrusted_certificate_fails_every_attempt_and_nothing_is_unpacked(
+        download_setup, serve, run, test_dir, archive_bytes):
+    tls, _ = self_signed_tls(test_dir)
+    server = serve({"/jre.tar.gz": send(archive_bytes)}, tls=tls)
+    exe = download_setup(server.url("/jre.tar.gz"), keys={"157": "1"})
+    result = run(exe, args=["-q"], env=environment(test_dir), timeout=120)
+    assert result.exit_code == 1, result.log
+    assert result.stderr_text.startswith(TEXTS["20003"]), result.stderr_text
+    assert errors(result).count("Retry JRE download") == 3
+    assert "download successful" not in result.log
+    assert "untaring" not in result.log and "extracting JRE" not in result.log
+    # 12045: ERROR_INTERNET_INVALID_CA
+    assert result.log.splitlines().count("InternetOpenUrl failed with error code 12045") == 3
+    assert not server.requests
+    assert not list((test_dir / "tmp").rglob("jre*"))
+    assert not main_called(test_dir)
+
+
+@pytest.fixture
+def trusted_tls(test_dir, registry):
+    """A self-signed certificate that Wine's root store holds for the test."""
+    tls, der = self_signed_tls(test_dir)
+    thumbprint = hashlib.sha1(der).hexdigest().upper()
+    # A serialized store element: property 32 (the certificate itself), 1, length, data.
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    key = rf"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\{thumbprint}"
+    registry.write(key, "Blob", blob)
+    yield tls
+    registry.delete_key(key)
+
+
+def redirect(to):
+    def handler(request):
+        request.send_response(302)
+        request.send_header("Location", to)
+        request.send_header("Content-Length", "0")
+        request.end_headers()
+    return handler
+
+
+@pytest.mark.parametrize("route", ["direct", "to-https", "to-http"])
+def test_https_redirects(download_setup, serve, run, test_dir, archive_bytes, trusted_tls,
+                         route):
+    plain = serve({"/jre.tar.gz": send(archive_bytes)})
+    secure = serve({"/jre.tar.gz": send(archive_bytes),
+                    "/to-https": redirect("/jre.tar.gz"),
+                    "/to-http": redirect(plain.url("/jre.tar.gz"))}, tls=trusted_tls)
+    path = "/jre.tar.gz" if route == "direct" else f"/{route}"
+    exe = download_setup(secure.url(path), keys={"157": "1"})
+    result = run(exe, args=["-q"], env=environment(test_dir), timeout=120)
+    if route != "to-http":
+        assert result.exit_code == 0, result.log
+        assert "untaring JRE was successful" in result.log
+        assert main_called(test_dir)
+        return
+    assert result.exit_code == 1, result.log
+    assert errors(result).count("Retry JRE download") == 3
+    refused = f"download refused: redirected from HTTPS to {plain.url('/jre.tar.gz')}"
+    assert errors(result).count(refused) == 3
+    assert "download successful" not in result.log and "extracting JRE" not in result.log
+    assert not list((test_dir / "tmp").rglob("jre*"))
+    assert not main_called(test_dir)

@@ -13,6 +13,7 @@ import pytest
 from conftest import require_built
 from harness import winpath
 from harness.java_side import RUNTIME_JAR, compile_java
+from test_installer import PICK_JAVA_TITLE, locate_runtime_by_hand
 
 ROOT = Path(__file__).resolve().parent.parent
 HAND_OVER = r"HKCU\SOFTWARE\brightwell\tarvo"
@@ -143,7 +144,8 @@ def probe(run, test_dir, *args, name="dialog"):
     return result.exit_code, report
 
 
-ENV = {"TARVO_LOG": "yes"}
+# The tests look at the unpacked runtime after the run: it stays until the next start.
+ENV = {"TARVO_LOG": "yes", "QLN_TEST_NO_CLEANUP_AFTER_EXIT": "1"}
 
 
 def test_quiet_install_runs_on_the_bundled_runtime(real_setup, run, test_dir, runtime_archive):
@@ -171,13 +173,23 @@ def test_an_installed_runtime_is_preferred_with_key_161(real_setup, run, test_di
     assert marks(marker)[0].lower() == ("java.home=" + winpath(java_home)).lower()
 
 
-def test_manual_switch_reaches_the_java_side(real_setup, run, test_dir, java_home):
+def test_manual_switch_reaches_the_java_side(real_setup, start, run, test_dir, java_home):
     marker = test_dir / "marks.txt"
     exe = real_setup(keys={"128": "A" + winpath(java_home)})
     # "-manual" skips the search; without a runtime quiet mode aborts before Java runs.
     result = run(exe, args=["-q", "-manual", "mark", winpath(marker)], env=ENV, timeout=300)
     assert result.exit_code == 83
     assert not marker.exists()
+    # With a dialog the user locates the runtime by hand, and the Java side is told so.
+    exe = real_setup(keys={"128": "A" + winpath(java_home)},
+                     localizedTexts={**TEXTS, "20004": PICK_JAVA_TITLE})
+    running = start(exe, args=["-manual", "mark", winpath(marker), "exit", "0"], env=ENV,
+                    timeout=300)
+    locate_runtime_by_hand(run, test_dir, java_home / "bin" / "java.exe")
+    result = running.wait()
+    assert result.exit_code == 0, result.log
+    home, manual = marks(marker)
+    assert (home.lower(), manual) == ("java.home=" + winpath(java_home).lower(), "manual=true")
 
 
 def test_cancel_ends_with_0_and_deletes_both_values(real_setup, start, run, registry, test_dir,
@@ -207,14 +219,21 @@ def unpacked_files(test_dir):
     return sum(len(list(jre.rglob("*"))) for jre in (test_dir / "tmp").glob("*_dir*/jre"))
 
 
-# Cancel while the worker is inside a step: the seam stretches the step so that the press
-# lands in it. A worker that went on writing while the directory is deleted would turn
-# the cancel into a failure (a box, exit code 1) or leave files behind.
+def current_log(test_dir):
+    logs = sorted((test_dir / "tmp").glob("qln_nlog_*"))
+    return logs[-1].read_text(encoding="cp1252", errors="replace") if logs else ""
+
+
+# Cancel while the worker is inside a step: the seam holds the worker in the step (the 41st
+# file of the runtime for "unpack") until the press has landed. A worker that went on
+# writing while the directory is deleted would turn the cancel into a failure (a box, exit
+# code 1) or leave files behind.
 @pytest.mark.parametrize("step, pause, mode, inside", [
-    ("integrity", "integrity:5", [], lambda d: not launcher_dirs(d)),
-    ("extract", "extract:3000", [], lambda d: launcher_dirs(d)),
-    ("unpack", "unpack:20", [], lambda d: unpacked_files(d) > 40),
-    ("unpack-console-errors", "unpack:20", ["-q", "-splash"], lambda d: unpacked_files(d) > 40),
+    ("integrity", "integrity:hold:1", [], lambda d: not launcher_dirs(d)),
+    ("extract", "extract:hold:1", [], lambda d: launcher_dirs(d)),
+    ("unpack", "unpack:hold:41", [], lambda d: unpacked_files(d) >= 40),
+    ("unpack-console-errors", "unpack:hold:41", ["-q", "-splash"],
+     lambda d: unpacked_files(d) >= 40),
 ], ids=lambda v: v if isinstance(v, str) else "")
 def test_cancel_inside_a_step_ends_with_0_and_leaves_nothing(real_setup, start, run, registry,
                                                              test_dir, runtime_archive, step,
@@ -223,7 +242,9 @@ def test_cancel_inside_a_step_ends_with_0_and_leaves_nothing(real_setup, start, 
     exe = real_setup(runtime_archive, integrityCheck=step == "integrity")
     running = start(exe, args=[*mode, "mark", winpath(marker), "exit", "9"],
                     env={**ENV, "QLN_TEST_STEP_PAUSE": pause}, timeout=300)
-    wait_for(lambda: inside(test_dir), f"the worker inside the {step} step")
+    held = "Test seam holds the worker at " + step.split("-")[0]
+    wait_for(lambda: held in current_log(test_dir), f"the worker held in the {step} step")
+    assert inside(test_dir)
     code, _ = probe(run, test_dir, "live", "60000", "cancel")
     assert code == 0
     result = running.wait()

@@ -64,11 +64,26 @@ def test_switch_elsewhere_is_an_ordinary_argument(pack, run, args):
     assert result.boxes == []
 
 
+@pytest.mark.parametrize("user", ["Łukasz", "Временные", "临时文件"])
+def test_paths_outside_the_code_page_are_logged_in_utf8(pack, run, test_dir, user):
+    """Lines that format UTF-16 text came out cut or empty for such a user; the log is UTF-8
+    now."""
+    home = test_dir / "Users" / user
+    (home / "work").mkdir(parents=True)
+    exe = home / "app.exe"
+    pack({"keys": {"107": "0", "146": "${HOME_DIR}\\work"}}).rename(exe)
+    result = run(exe, env={"QUILLON_LOG": "yes", "HOME_DIR": winpath(home)})
+    assert result.exit_code == 83
+    lines = result.log_path.read_bytes().decode("utf-8").split("\r\n")
+    assert HEADER.match(lines[0]).group(1) == winpath(exe)
+    assert f"change working directory to {winpath(home / 'work')}" in lines
+
+
 def test_header_and_line_format(pack, run, tmp_dir):
     exe = app(pack)
     result = run(exe, env={"QUILLON_LOG": "yes"})
     raw = result.log_path.read_bytes()
-    lines = raw.decode("cp1252").split("\r\n")
+    lines = raw.decode("utf-8").split("\r\n")
     # Every line ends with CR LF on disk; the header is followed by an empty line.
     assert b"\n" not in raw.replace(b"\r\n", b"")
     assert HEADER.match(lines[0]).group(1) == winpath(exe)

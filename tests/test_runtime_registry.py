@@ -253,3 +253,19 @@ def test_vendor_runtime_outside_the_range_is_passed_over(run, registry, runtime_
     assert checked_exes(result) == [newer.win(r"bin\java.exe").lower(),
                                     older.win(r"bin\java.exe").lower()]
     assert values["javaExe"] == older.checked_path()
+
+
+@pytest.mark.parametrize("key, value", [p for p in VENDOR_LAYOUTS if p.id.endswith("-jre")])
+def test_jdk_required_skips_the_runtime_keys_of_todays_installers(run, registry, runtime_home,
+                                                                  runtime_probe, key, value):
+    # Even a home with javac is left alone: only the key it is registered under says JRE.
+    home = runtime_home("vendor", "17.0.2")
+    home.add_file(r"bin\javac.exe")
+    registry.write(f"HKLM\\SOFTWARE\\{key}", value, home.win())
+    try:
+        values, result = search(run, runtime_probe, {"131": "1"})
+    finally:
+        registry.delete_key("HKLM\\SOFTWARE\\" + "\\".join(key.split("\\")[:2]))
+    assert values["type"] == "0"
+    assert checked_exes(result) == []
+    assert home.probe_runs() == []

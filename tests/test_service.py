@@ -70,9 +70,8 @@ def test_what_install_stores(service_launcher, services, registry, settings, wor
     # Unquoted, a path with a blank would let "Z:\tmp\...\my.exe" run in its place.
     assert stored["ImagePath"] == f'"{winpath(exe)}"'
     assert (stored["Start"], stored["Type"]) == (start_type, service_type)
-    # Wine's service manager keeps only the first entry of a dependency list (its own sc.exe
-    # fares worse); the list itself is checked where it is built, through the empty entry.
-    assert stored["DependOnService"][0] == "Tcpip"
+    # Every name, in order; the empty one between the commas is dropped.
+    assert stored["DependOnService"] == ["Tcpip", "Dnscache"]
     assert stored["Description"] == "Runs the sample. ∑"
     assert stored["DisplayName"] == name
 
@@ -82,6 +81,18 @@ def test_empty_dependency_key_stores_no_dependencies(service_launcher, services,
     assert services.command(exe, "/install").exit_code == 0
     stored = registry.values(SERVICES_KEY + name)
     assert "DependOnService" not in stored or stored["DependOnService"] in ([], [""], "")
+
+
+def test_a_dependency_list_at_the_length_limit_arrives_whole(service_launcher, services,
+                                                             registry):
+    # 5999 bytes, the most a value holds: names of 9 characters and a last one to fill up.
+    names = [f"Dep{n:06d}" for n in range(599)]
+    names.append("L" * (5999 - len(",".join(names)) - 1))
+    value = ",".join(names)
+    assert len(value) == 5999
+    exe, name = service_launcher(keys={"149": value})
+    assert services.command(exe, "/install").exit_code == 0
+    assert registry.values(SERVICES_KEY + name)["DependOnService"] == names
 
 
 @pytest.mark.parametrize("tail, name, service_type", [

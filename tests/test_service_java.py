@@ -71,14 +71,27 @@ public class Service {
         System.err.println("service error line");
         final boolean slow = words.contains("--slow");
         final boolean ignoreStop = words.contains("--ignore-stop");
+        final boolean gated = words.contains("--stop-gate");
         ServiceControl.addStopListener(() -> {
+            if (gated) {
+                // Runs until the test has looked: "stopping" says it began, "go" lets it end.
+                write(new File(dir, "stopping"), "listener began\n", false);
+                for (int i = 0; i < 1200 && !new File(dir, "go").exists(); i++) {
+                    try {
+                        Thread.sleep(100);
+                    } catch (InterruptedException e) {
+                        Thread.currentThread().interrupt();
+                    }
+                }
+            }
             if (slow) {
                 sleep(3000);
             }
             while (ignoreStop) {
                 sleep(1000);
             }
-            write(new File(dir, "stopped"), "listener ran\n", false);
+            // Appended, so that a listener run twice shows as two lines.
+            write(new File(dir, "stopped"), "listener ran\n", true);
         });
         if (words.contains("--spawn")) {
             // A second JVM that the application starts: it must not outlive the service.
@@ -298,8 +311,23 @@ def test_second_stop_request_changes_nothing(java_service, services, test_dir):
     services.sc("stop", name)
     services.sc("stop", name)
     assert wait_for(lambda: services.state(name) == 1)
-    assert (files / "stopped").read_text() == "listener ran\n"
+    # Exactly one line: the second request neither ran the listeners again nor cut them short.
+    assert (files / "stopped").read_text().splitlines() == ["listener ran"]
     assert wait_for(lambda: not launcher_pids(test_dir), timeout=30), "a launcher is left"
+
+
+def test_stop_pending_while_the_listeners_run(java_service, services, test_dir):
+    exe, name, files = java_service(arguments=[winpath(test_dir / "files"), "--stop-gate"])
+    assert services.command(exe, "/install").exit_code == 0
+    assert services.command(exe, "/start").exit_code == 0
+    assert wait_for(lambda: beats(files) >= 2)
+    services.sc("stop", name)
+    assert wait_for(lambda: (files / "stopping").exists()), "the listener did not begin"
+    # SERVICE_STOP_PENDING, for as long as the listener holds the stop.
+    assert services.state(name) == 3
+    (files / "go").write_text("")
+    assert wait_for(lambda: services.state(name) == 1)
+    assert (files / "stopped").read_text().splitlines() == ["listener ran"]
 
 
 PRIORITY_KEY = "HKLM\\SOFTWARE\\brightwell\\tarvo\\priority"

@@ -2,11 +2,14 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "core/temp_lifetime.h"
+#include "core/startup_cache.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
 #include "jvm/splash_screen.h"
@@ -16,42 +19,26 @@
 
 namespace {
 
-// Console switches are honoured only when the configuration enables them.
-void handleConsoleSwitches(const ArgumentList& arguments) {
-    bool allSwitches = getConfigInt(key::kConsoleSwitches) != 0;
-    bool consoleOnly = getConfigInt(key::kConsoleSwitchOnly) != 0;
-    if (!allSwitches && !consoleOnly)
-        return;
-    for (const std::wstring& word : arguments) {
-        if (allSwitches && word == L"-q") {
-            setConsoleErrorMode();
-        } else if (word == L"-console") {
-            obtainConsole();
-        } else if (allSwitches && word == L"-c") {
-            setConsoleErrorMode();
-            if (obtainConsole())
-                break;
-            MessageBoxA(nullptr, "Error: Could not allocate console.", "quillon", MB_OK);
-            exitLauncher(1);
-        }
-    }
-}
-
 int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int showCommand) {
-    InitCommonControls();
-    if (commandTail[0] != '\0' && strcmp(commandTail, "__qln_reboot") == 0) {
+    initCommonControls();
+    StartMarkers markers = readStartMarkers(commandTail);
+    if (markers.reboot) {
         rebootSystem();
         return 0;
     }
-    if (strncmp(commandTail, "__qln_lang_restart", 18) == 0)
+    if (strncmp(commandTail, kStartupCacheMakerWord, strlen(kStartupCacheMakerWord)) == 0)
+        return runStartupCacheMaker(commandTail);
+    if (markers.languageRestart)
         setLanguageRestart();
-    if (strncmp(commandTail, "-q_qln_internal", 15) == 0)
+    if (markers.internalQuiet)
         setConsoleErrorMode();
 
     ArgumentList arguments;
     splitCommandLine(GetCommandLineW(), arguments);
     initLauncher(instance, &arguments);
-    handleConsoleSwitches(arguments);
+    SwitchSet switches = applicationSwitchSet(getConfigInt(key::kConsoleSwitches) != 0,
+                                              getConfigInt(key::kConsoleSwitchOnly) != 0);
+    applyConsoleSwitches(readConsoleSwitches(arguments, switches));
     if (!isLanguageRestart())
         enforceSingleInstance(true, true);
 
@@ -61,6 +48,7 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
     if (splash && !runtimeSplash)
         showSplashScreen(showCommand);
 
+    enableStartupCache();
     if (extractIncludedFiles(true) != 0)
         fatalMessage(key::kMessageInternalError, "16");
     prependNativeLibraryPath();
@@ -80,7 +68,10 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int showCommand) {
+    restrictDllSearch(DllSearch::NoCurrentDirectory);
     try {
+        if (runCleanupIfAsked())
+            return 0;
         return runApplicationLauncher(instance, commandTail ? commandTail : "", showCommand);
     } catch (...) {
         fatalError("Internal Error: unexpected failure");

@@ -99,6 +99,9 @@ constexpr int32_t kServiceStartType = 11011;        // text: "demand", "auto" or
 constexpr int32_t kServicePreshutdownTimeout = 11012; // int, seconds
 constexpr int32_t kServiceEnvironment = 11013;      // lines "NAME=VALUE", values expanded
 
+// Start-up cache.
+constexpr int32_t kStartupCache = 11101;           // flag; absent means on
+
 // Localized texts of the installer and service launchers (wide map, localized form).
 constexpr int32_t kTextDownloading = 20001;
 constexpr int32_t kTextDownloadStartFailed = 20002;

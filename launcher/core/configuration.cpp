@@ -158,7 +158,8 @@ int extractIncludedFile(HANDLE source, const std::string& path) {
     logMessage("extracting %s (size: %I64d)", path.c_str(), static_cast<long long>(size));
     if (size <= 0)
         return 0;
-    UniqueFile target(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // Made new: a file that is already there was not made by this run and is never used.
+    UniqueFile target(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target)
         fatalMessage(key::kMessageInternalError, "11");

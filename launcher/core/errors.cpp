@@ -121,12 +121,10 @@ void exitLauncher(int code) {
     if (cancelledExit())
         code = cancelledCode;
     const std::string& directory = getLauncherTempDirectory();
-    // A process this one started may still use the directory; the sweep of a later start
-    // removes it once that one has ended too.
-    if (!directory.empty() && takeTempDirectoryAlone(directory)) {
-        deleteDirectoryTree(directory, true);
-        RemoveDirectoryA(directory.c_str());
-    }
+    // Files the runtime holds open, or a process this one started, may keep the directory;
+    // the cleanup that waits for this process, or a later start, removes it then.
+    if (!directory.empty())
+        removeOwnTempDirectory(directory);
     markDirectProcessEnd();
     fflush(nullptr);
     ExitProcess(static_cast<UINT>(code));

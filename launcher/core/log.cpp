@@ -1,17 +1,21 @@
 #include "core/log.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <optional>
-#include <vector>
 
 #include "core/paths.h"
+#include "portable/log_format.h"
 #include "portable/message_text.h"
 #include "win/encoding.h"
 #include "win/environment.h"
 #include "win/win32.h"
+
+#include <fcntl.h>
+#include <io.h>
 
 namespace {
 
@@ -25,6 +29,11 @@ bool directProcessEnd = false;
 LogPolicy logPolicy = LogPolicy::OnRequest;
 
 constexpr size_t kEnvironmentValueSize = 6000;
+
+// The log is UTF-8: a path under any user name stays readable for whoever gets it for support.
+std::string ansiToUtf8(const std::string& narrow) { return toNarrow(toWide(narrow), CP_UTF8); }
+std::string wideToUtf8(const std::wstring& wide) { return toNarrow(wide, CP_UTF8); }
+const LogTextConverters kLogText{ansiToUtf8, wideToUtf8};
 
 // The value as a buffer of kEnvironmentValueSize holds it; nothing when it does not fit.
 std::optional<std::wstring> boundedEnvironmentValue(const wchar_t* name) {
@@ -52,6 +61,24 @@ std::wstring logDirectory() {
     if (isDirectory(L"\\"))
         return L"\\";
     return L".";
+}
+
+// A log file is always made new: a name someone planted beforehand (a link to another file,
+// in a temporary directory every user may write) is never opened and written through.
+FILE* createNewLog(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_TEXT);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _wfdopen(descriptor, L"w");
+    if (!stream)
+        _close(descriptor);
+    return stream;
 }
 
 std::optional<std::wstring> uniqueLogName() {
@@ -100,23 +127,31 @@ void ensureLog() {
         requested = true;
     if (environmentValueIsYes(L"QUILLON_LOG"))
         requested = true;
-    if (logPolicy == LogPolicy::OnRequest && !requested)
+    if (logPolicy == LogPolicy::Off || (logPolicy == LogPolicy::OnRequest && !requested))
         return;
     if (logPolicy == LogPolicy::AlwaysDeleteUnlessKept && !requested)
         atexit(deleteLogAtExit);
 
-    logPath = uniqueLogName();
-    if (logPath)
-        logFile = _wfopen(logPath->c_str(), L"w");
+    // A name taken between the search and the creation sends the search on.
+    for (int attempt = 0; attempt < 16 && !logFile; ++attempt) {
+        logPath = uniqueLogName();
+        if (!logPath)
+            break;
+        logFile = createNewLog(*logPath);
+        if (!logFile && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
     if (!logFile) {
+        // The fallback is reused: what is there goes first, a link as a link.
         logPath = L"c:\\qln_nlog";
-        logFile = _wfopen(logPath->c_str(), L"w");
+        DeleteFileW(logPath->c_str());
+        logFile = createNewLog(*logPath);
         if (!logFile)
             return;
     }
-    std::string modulePath = cutToBuffer(toNarrow(getModuleFileName()), kMaxText);
+    std::string modulePath = wideToUtf8(cutToBuffer(getModuleFileName(), kMaxText));
     fprintf(logFile, "Started executable %s at %s\n\n", modulePath.c_str(),
-            currentTimeText().c_str());
+            ansiToUtf8(currentTimeText()).c_str());
     fflush(logFile);
 }
 
@@ -125,18 +160,9 @@ void writeLine(const char* prefix, const char* format, va_list arguments) {
     ensureLog();
     if (!logFile)
         return;
-    va_list copy;
-    va_copy(copy, arguments);
-    int length = _vscprintf(format, copy);
-    va_end(copy);
-    if (length > 0) {
-        std::vector<char> text(static_cast<size_t>(length) + 1);
-        _vsnprintf(text.data(), text.size(), format, arguments);
-        fputs(prefix, logFile);
-        fwrite(text.data(), 1, static_cast<size_t>(length), logFile);
-    } else {
-        fputs(prefix, logFile);
-    }
+    std::string text = formatLogLine(kLogText, format, arguments);
+    fputs(prefix, logFile);
+    fwrite(text.data(), 1, text.size(), logFile);
     fputs("\n", logFile);
     fclose(logFile);
     logFile = nullptr;

@@ -12,8 +12,9 @@ void logError(const char* format, ...) __attribute__((format(ms_printf, 1, 2)));
 void requestLog();
 
 // The application and service launchers write a log only on request; the installer
-// always writes one and deletes it at a normal end unless it was requested or shown.
-enum class LogPolicy { OnRequest, AlwaysDeleteUnlessKept };
+// always writes one and deletes it at a normal end unless it was requested or shown. The
+// cleanup after an exit writes none: its log would be taken for the run's.
+enum class LogPolicy { OnRequest, AlwaysDeleteUnlessKept, Off };
 void setLogPolicy(LogPolicy policy);
 
 // The log file's path, none before the log exists. Marks the path as shown to the user.

@@ -4,17 +4,23 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <set>
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
 #include "core/errors.h"
+#include "core/dll_search.h"
+#include "core/included_files_cache.h"
 #include "core/log.h"
+#include "core/privilege.h"
 #include "core/temp_lifetime.h"
 #include "core/test_seams.h"
 #include "portable/path_text.h"
 #include "win/encoding.h"
 #include "win/environment.h"
 #include "win/handles.h"
+
+#include <ntsecapi.h>
 
 namespace {
 
@@ -144,7 +150,51 @@ std::optional<std::string> narrowTempPath() {
     return std::string();
 }
 
+std::string narrowOrEmpty(const std::wstring& path) {
+    return !path.empty() && fitsCodePage(path, fileCodePage()) ? toNarrow(path, fileCodePage())
+                                                               : std::string();
+}
+
+// LocalSystem must not share C:\Windows\Temp, where every user may create files: it takes the
+// system's own temporary directory where the system names one, else a directory of its own
+// in the Windows directory, where only administrators can create anything.
+std::string findPrivilegedTempDirectory() {
+    using GetTempPath2Function = DWORD(WINAPI*)(DWORD, wchar_t*);
+    auto getTempPath2 = reinterpret_cast<GetTempPath2Function>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
+    std::wstring windows = toWide(windowsDirectory(), fileCodePage());
+    if (getTempPath2) {
+        std::wstring system = queryGrowing<wchar_t>(
+            [&](wchar_t* buffer, DWORD size) { return getTempPath2(size, buffer); });
+        std::wstring shared = windows + L"\\temp\\";
+        if (!system.empty() && lstrcmpiW(system.c_str(), shared.c_str()) != 0) {
+            std::string narrow = narrowOrEmpty(system);
+            if (!narrow.empty())
+                return narrow;
+        }
+    }
+    std::wstring own = windows + L"\\SystemTemp";
+    SecurityAttributes protectedDirectory(administratorsOnlySddl());
+    if (!CreateDirectoryW(own.c_str(), protectedDirectory.get()) &&
+        GetLastError() != ERROR_ALREADY_EXISTS)
+        fatalMessageW(key::kMessageNoTempDirectory, nullptr);
+    logMessage("privileged temp dir %S", own.c_str());
+    return narrowOrEmpty(own);
+}
+
+// Chosen once: the answer cannot change during a run.
+std::string privilegedTempDirectory() {
+    static const std::string directory = findPrivilegedTempDirectory();
+    return directory;
+}
+
 TempChoice chooseTempDirectory() {
+    if (isLocalSystemRun()) {
+        std::string own = privilegedTempDirectory();
+        if (own.empty())
+            fatalMessageW(key::kMessageNoTempDirectory, nullptr);
+        return {false, withBackslash(own)};
+    }
     std::vector<char> buffer(kMaxText);
     DWORD length = GetTempPathA(kMaxText, buffer.data());
     logMessage("GetTempPath returned %d (last error %d)", static_cast<int>(length),
@@ -176,6 +226,14 @@ TempChoice chooseTempDirectory() {
     if (!unusable && longForm.find('?') == std::string::npos)
         return {true, result};
 
+    // Every user may create files in the fallbacks but the last; a privileged run, and its
+    // notification file, go where only administrators write.
+    if (isPrivilegedRun()) {
+        std::string own = privilegedTempDirectory();
+        if (own.empty())
+            fatalMessageW(key::kMessageNoTempDirectory, nullptr);
+        return {false, own};
+    }
     std::string windows = windowsDirectory();
     for (const std::string& candidate :
          {windows + "\\temp", std::string("c:\\temp"), std::string("c:\\tmp"), windows}) {
@@ -230,6 +288,24 @@ UniqueFind findFirst(const std::string& path, WIN32_FIND_DATAA& entry) {
     return search;
 }
 
+constexpr int kTempNameAttempts = 10;
+
+// From the system's generator: names that other users cannot predict.
+uint64_t randomBits() {
+    uint64_t bits = 0;
+    if (!RtlGenRandom(&bits, sizeof bits))
+        fatalMessage(key::kMessageInternalError, "7");
+    return bits;
+}
+
+std::string randomHex(uint64_t bits) {
+    char text[17];
+    snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(bits));
+    return text;
+}
+
+} // namespace
+
 // Included file names are relative and stay inside the launcher temp directory.
 bool isSafeIncludedName(const std::string& name) {
     if (name.find_first_of(":/") != std::string::npos || name[0] == '\\')
@@ -239,8 +315,6 @@ bool isSafeIncludedName(const std::string& name) {
             return false;
     return true;
 }
-
-} // namespace
 
 std::wstring shortPathOf(const std::wstring& path) {
     return queryGrowing<wchar_t>([&](wchar_t* buffer, DWORD size) {
@@ -345,6 +419,12 @@ bool fileExists(const std::string& path) {
     return isDriveRoot(path) || getFileLastWriteTime(path, ignored);
 }
 
+bool directoryExists(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    return isDriveRoot(path) ||
+           (findFirst(path, entry) && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+}
+
 bool fileExistsW(const std::wstring& path) {
     FILETIME ignored;
     return isDriveRoot(path) || getFileLastWriteTimeW(path, ignored);
@@ -396,17 +476,14 @@ std::wstring getTempDirectoryW() {
 std::string makeTempFileName() {
     std::string directory = getTempDirectory();
     logMessage("tempPath is %s", directory.c_str());
-    char name[MAX_PATH + 16] = "";
     std::string result;
-    if (GetTempFileNameA(directory.c_str(), "tvo", 0, name) != 0) {
-        result = name;
-    } else {
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        result = directory + "tvo" + randomHex(randomBits()) + ".tmp";
+        UniqueFile file(CreateFileW(fileNameForWide(result).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            break;
         logMessage("GetTempFileName failed (last error %d)", static_cast<int>(GetLastError()));
-        // Seeded once, so that the attempts of one start try different names.
-        static const bool seeded =
-            (srand(static_cast<unsigned>(time(nullptr)) ^ GetCurrentProcessId()), true);
-        (void)seeded;
-        result = directory + "tvo" + std::to_string(rand());
     }
     logMessage("tempFile is %s", result.c_str());
     return result;
@@ -423,20 +500,40 @@ void setLauncherTempDirectory(const std::string& directory) {
 }
 
 void createLauncherTempDir() {
-    sweepEndedTempDirectories(toWide(getTempDirectory(), fileCodePage()));
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        std::string nameFile = makeTempFileName();
-        // Held before the directory exists, so no sweep ever sees it unowned.
-        holdTempName(nameFile);
-        std::string directory =
-            nameFile + "_dir" + std::to_string(static_cast<long long>(time(nullptr)));
+    std::string temp = getTempDirectory();
+    sweepEndedTempDirectories(toWide(temp, fileCodePage()));
+    logMessage("tempPath is %s", temp.c_str());
+    SecurityAttributes protectedDirectory(protectedDirectorySddl());
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        // Both parts random: nothing of the next name can be guessed and planted beforehand.
+        uint64_t bits = randomBits();
+        std::string suffix = std::to_string(static_cast<uint32_t>(randomBits()));
+        if (attempt == 0) {
+            if (std::optional<std::string> planted = testSeam("QLN_TEST_FIRST_TEMP_NAME")) {
+                bits = strtoull(planted->c_str(), nullptr, 16);
+                suffix = "1";
+            }
+        }
+        std::string nameFile = temp + "tvo" + randomHex(bits) + ".tmp";
+        logMessage("tempFile is %s", nameFile.c_str());
+        // Made new and held before the directory exists, so no sweep ever sees it unowned;
+        // a name someone else made is never taken over.
+        if (!holdTempName(nameFile)) {
+            logMessage("Could not create %s (%d)", nameFile.c_str(),
+                       static_cast<int>(GetLastError()));
+            continue;
+        }
+        std::string directory = nameFile + "_dir" + suffix;
         logMessage("Temp dir3: %s", directory.c_str());
-        if (CreateDirectoryA(directory.c_str(), nullptr)) {
+        if (protectedDirectory.get() &&
+            CreateDirectoryW(fileNameForWide(directory).c_str(), protectedDirectory.get())) {
             launcherTempDirectory = directory;
+            allowDllDirectory(toWide(directory, fileCodePage()));
+            startCleanupAfterExit();
             return;
         }
         logMessage("Could not create dir (%d)", static_cast<int>(GetLastError()));
-        releaseTempName();
+        releaseTempName(nameFile);
     }
     launcherTempDirectory.clear();
     fatalMessage(key::kMessageInternalError, "7");
@@ -453,6 +550,8 @@ int extractIncludedFiles(bool createTempDir) {
     }
     if (createTempDir)
         createLauncherTempDir();
+    if (createTempDir && useIncludedFilesCache())
+        return 0;
 
     UniqueFile file = openLauncherFile();
     if (!file) {
@@ -466,6 +565,7 @@ int extractIncludedFiles(bool createTempDir) {
     std::vector<std::string> names = splitList(getConfigString(key::kIncludedFileNames), ';');
     if (names.size() > static_cast<size_t>(count))
         names.resize(static_cast<size_t>(count));
+    std::set<std::string> madeDirectories;
     for (const std::string& name : names) {
         std::string target = launcherTempDirectory + "\\" + name;
         if (!isSafeIncludedName(name)) {
@@ -476,9 +576,15 @@ int extractIncludedFiles(bool createTempDir) {
         if (slash != std::string::npos) {
             std::string directory = launcherTempDirectory + "\\" + name.substr(0, slash);
             logMessage("creating directory %s", directory.c_str());
-            if (!CreateDirectoryA(directory.c_str(), nullptr) &&
-                GetLastError() != ERROR_ALREADY_EXISTS)
+            if (CreateDirectoryA(directory.c_str(), nullptr)) {
+                madeDirectories.insert(directory);
+            } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
                 logError("failed to create directory %s", directory.c_str());
+            } else if (!madeDirectories.count(directory)) {
+                // Something this run did not make: never extract into it.
+                logError("directory %s was there before extraction", directory.c_str());
+                fatalMessage(key::kMessageInternalError, "11");
+            }
         }
         int status = extractIncludedFile(file.get(), target);
         if (status != 0) {
@@ -522,7 +628,8 @@ void deleteDirectoryTree(const std::string& path, bool recurse) {
         std::string entryPath = base + name;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             logMessage("attempting to remove %s (%d)", entryPath.c_str(), recurse ? 1 : 0);
-            if (recurse)
+            // A link is removed as a link; what it points to is not this run's.
+            if (recurse && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 deleteDirectoryTree(entryPath, false);
             RemoveDirectoryA(entryPath.c_str());
         } else {

@@ -39,6 +39,7 @@ std::wstring shortPathOf(const std::wstring& path);
 std::string shortPathOf(const std::string& path);
 
 bool fileExists(const std::string& path);
+bool directoryExists(const std::string& path);
 bool fileExistsW(const std::wstring& path);
 bool getFileLastWriteTime(const std::string& path, FILETIME& time);
 bool getFileLastWriteTimeW(const std::wstring& path, FILETIME& time);
@@ -55,6 +56,9 @@ std::string makePidTempFileName(uint32_t processId);
 const std::string& getLauncherTempDirectory();
 void setLauncherTempDirectory(const std::string& directory);
 void createLauncherTempDir();
+
+// Included file names are relative and stay inside the directory they are extracted into.
+bool isSafeIncludedName(const std::string& name);
 
 // Extracts the payload's included files: 0 done, 1 reading failed, 2 writing failed.
 int extractIncludedFiles(bool createTempDir);

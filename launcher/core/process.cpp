@@ -4,12 +4,15 @@
 #include <vector>
 
 #include "core/config_keys.h"
+#include "core/dll_search.h"
+#include "core/errors.h"
 #include "core/expansion.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/temp_lifetime.h"
 #include "core/test_seams.h"
 #include "portable/command_line.h"
+#include "portable/path_text.h"
 #include "win/encoding.h"
 #include "win/environment.h"
 #include "win/handles.h"
@@ -128,6 +131,9 @@ void prependNativeLibraryPath() {
     logMessage("native lib dir is %s", directories.c_str());
     expandVariablesNarrow(directories);
     std::string front = resolvePathList(directories);
+    // Where the DLL search is restricted, PATH does not count for the loader.
+    for (const std::string& directory : splitList(front, ';'))
+        allowDllDirectory(toWide(directory, fileCodePage()));
     if (!front.empty() && front.back() != ';')
         front += ';';
     // The old PATH stays UTF-16: its entries need not fit the ANSI code page.
@@ -158,6 +164,15 @@ bool obtainConsole() {
             return true;
     }
     return AllocConsole() != FALSE;
+}
+
+void applyConsoleSwitches(const ConsoleSwitches& switches) {
+    if (switches.quiet)
+        setConsoleErrorMode();
+    if (switches.console && !obtainConsole() && switches.consoleRequired) {
+        MessageBoxA(nullptr, "Error: Could not allocate console.", "quillon", MB_OK);
+        exitLauncher(1);
+    }
 }
 
 void rebootSystem() {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/configuration.h"
+#include "portable/start_switches.h"
 #include "win/win32.h"
 
 // Appends the words of a wide command line to `words`.
@@ -29,5 +30,8 @@ void prependNativeLibraryPath();
 
 // Attaches to the parent's console or allocates one; true when the process has one.
 bool obtainConsole();
+// Console error mode for "-q" and "-c", a console for "-console" and "-c"; "-c" without a
+// console shows a box and ends the run with code 1.
+void applyConsoleSwitches(const ConsoleSwitches& switches);
 
 void rebootSystem();

@@ -4,8 +4,15 @@
 #include <vector>
 
 #include "core/log.h"
+#include "core/paths.h"
+#include "core/privilege.h"
+#include "core/test_seams.h"
+#include "core/process.h"
 #include "win/encoding.h"
 #include "win/handles.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace {
 
@@ -36,10 +43,111 @@ std::wstring nameFileOf(const std::wstring& directory) {
     return directory.substr(0, mark);
 }
 
-HANDLE openNameFile(const std::wstring& path, DWORD access, DWORD share, bool inheritable) {
+HANDLE openNameFile(const std::wstring& path, DWORD access, DWORD share, bool inheritable,
+                    DWORD disposition = OPEN_EXISTING) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, inheritable ? TRUE : FALSE};
-    return CreateFileW(extendedPath(path).c_str(), access, share, &attributes, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(extendedPath(path).c_str(), access, share, &attributes, disposition,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+constexpr DWORD kTreeAccess =
+    DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+
+// A reparse point (junction, symbolic link, mount point) is a link: it may be removed, never
+// entered. The search's attributes count as well as the handle's, since some systems report
+// the link only in the one or the other.
+bool isLink(DWORD foundAttributes, HANDLE handle) {
+    if (foundAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return true;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+        return true;  // what cannot be told apart is never entered
+    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool isDirectory(DWORD foundAttributes, HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+        foundAttributes |= tag.FileAttributes;
+    return (foundAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Marks what the handle names for deletion; it goes when the last handle closes.
+bool deleteThroughHandle(HANDLE handle) {
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+        if (basic.FileAttributes == 0)
+            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
+struct Entry {
+    std::wstring name;
+    DWORD attributes;
+};
+
+// The entries of an open directory, read through its handle.
+std::vector<Entry> listThroughHandle(HANDLE directory) {
+    std::vector<Entry> entries;
+    std::vector<unsigned char> buffer(64 * 1024);
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(directory, kind, buffer.data(),
+                                        static_cast<DWORD>(buffer.size()))) {
+        kind = FileIdBothDirectoryInfo;
+        size_t offset = 0;
+        for (;;) {
+            auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+            std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                entries.push_back({name, info->FileAttributes});
+            if (info->NextEntryOffset == 0)
+                break;
+            offset += info->NextEntryOffset;
+        }
+    }
+    return entries;
+}
+
+// Removes `path` (extended form) and, unless it is a link, everything inside it. Every
+// directory on the way stays open without delete sharing until its contents are gone, so
+// nobody can rename it or put a link in its place while the walk is below it.
+bool removeEntry(const std::wstring& path, DWORD foundAttributes) {
+    UniqueFile handle(CreateFileW(path.c_str(), kTreeAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+    if (!handle)
+        return false;
+    bool all = true;
+    if (isDirectory(foundAttributes, handle.get()) && !isLink(foundAttributes, handle.get())) {
+        for (const Entry& entry : listThroughHandle(handle.get()))
+            all = removeEntry(path + L"\\" + entry.name, entry.attributes) && all;
+    }
+    return deleteThroughHandle(handle.get()) && all;
+}
+
+// A name file counts only as a plain file of this account: a link or a directory under that
+// name, or a file someone else made, is not the mark of one of this user's runs.
+bool isOwnPlainFile(const std::wstring& path, HANDLE file) {
+    DWORD found = GetFileAttributesW(extendedPath(path).c_str());
+    if (found == INVALID_FILE_ATTRIBUTES || isLink(found, file) || isDirectory(found, file))
+        return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    wchar_t* text = nullptr;
+    bool own = ConvertSidToStringSidW(owner, &text) && currentUserSid() == text;
+    LocalFree(text);
+    LocalFree(descriptor);
+    return own;
 }
 
 // Written into the name file by an owner that holds it. Launchers that knew nothing of
@@ -56,49 +164,24 @@ bool carriesOwnerMark(HANDLE file) {
 }
 
 // Shared among all holders, but never with a deleter.
-HANDLE holdNameFile(const std::wstring& path) {
+HANDLE holdNameFile(const std::wstring& path, DWORD disposition = OPEN_EXISTING) {
     return openNameFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        true);
-}
-
-// Removes everything below `directory` (in extended form); false when something stays.
-bool removeContents(const std::wstring& directory) {
-    WIN32_FIND_DATAW entry;
-    UniqueFind search(FindFirstFileW((directory + L"\\*").c_str(), &entry));
-    if (!search)
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
-    bool all = true;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        std::wstring path = directory + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        bool directoryEntry = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        // A linked directory is removed as a link; what it points to is not ours.
-        if (directoryEntry && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            all = removeContents(path) && all;
-        bool removed = directoryEntry ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
-        all = removed && all;
-    } while (FindNextFileW(search.get(), &entry));
-    return all;
+                        true, disposition);
 }
 
 // Removes a directory whose name file no process holds; the exclusive open proves that and
 // keeps a late holder out while the directory goes.
-void removeIfEnded(const std::wstring& directory) {
+void removeIfEnded(const std::wstring& directory, DWORD foundAttributes) {
     std::wstring nameFile = nameFileOf(directory);
     if (nameFile.empty())
         return;
-    UniqueFile exclusive(openNameFile(nameFile, GENERIC_READ, 0, false));
-    if (!exclusive || !carriesOwnerMark(exclusive.get()))
+    UniqueFile exclusive(
+        openNameFile(nameFile, GENERIC_READ | READ_CONTROL | DELETE, 0, false));
+    if (!exclusive || !isOwnPlainFile(nameFile, exclusive.get()) ||
+        !carriesOwnerMark(exclusive.get()))
         return;  // still held, not ours, or of a launcher that never held its name
-    std::wstring extended = extendedPath(directory);
-    bool emptied = removeContents(extended);
-    if (emptied && RemoveDirectoryW(extended.c_str())) {
-        exclusive.reset();
-        DeleteFileW(extendedPath(nameFile).c_str());
+    if (removeEntry(extendedPath(directory), foundAttributes)) {
+        deleteThroughHandle(exclusive.get());
         logMessage("removed ended temp dir %S", directory.c_str());
     }
 }
@@ -107,7 +190,7 @@ void removeIfEnded(const std::wstring& directory) {
 
 bool holdTempName(const std::string& nameFile) {
     releaseTempName();
-    ownNameFile = holdNameFile(toWide(nameFile, fileCodePage()));
+    ownNameFile = holdNameFile(toWide(nameFile, fileCodePage()), CREATE_NEW);
     if (ownNameFile == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
@@ -115,10 +198,12 @@ bool holdTempName(const std::string& nameFile) {
     return true;
 }
 
-void releaseTempName() {
+void releaseTempName(const std::string& removeFile) {
     if (ownNameFile != INVALID_HANDLE_VALUE)
         CloseHandle(ownNameFile);
     ownNameFile = INVALID_HANDLE_VALUE;
+    if (!removeFile.empty())
+        DeleteFileW(extendedPath(toWide(removeFile, fileCodePage())).c_str());
 }
 
 void adoptTempDirectory(const std::wstring& directory) {
@@ -140,7 +225,7 @@ bool takeTempDirectoryAlone(const std::string& directory) {
     if (nameFile.empty())
         return true;
     releaseTempName();
-    ownNameFile = openNameFile(nameFile, GENERIC_READ, 0, false);
+    ownNameFile = openNameFile(nameFile, GENERIC_READ | DELETE, 0, false);
     if (ownNameFile != INVALID_HANDLE_VALUE)
         return true;
     return GetLastError() != ERROR_SHARING_VIOLATION;
@@ -149,15 +234,13 @@ bool takeTempDirectoryAlone(const std::string& directory) {
 bool removeOwnTempDirectory(const std::string& directory) {
     if (directory.empty() || !takeTempDirectoryAlone(directory))
         return false;
-    std::wstring wide = toWide(directory, fileCodePage());
-    std::wstring extended = extendedPath(wide);
-    if (!removeContents(extended) || !RemoveDirectoryW(extended.c_str()))
+    std::wstring extended = extendedPath(toWide(directory, fileCodePage()));
+    DWORD found = GetFileAttributesW(extended.c_str());
+    if (!removeEntry(extended, found == INVALID_FILE_ATTRIBUTES ? 0 : found))
         return false;
-    std::wstring nameFile = nameFileOf(wide);
-    if (!nameFile.empty()) {
-        releaseTempName();
-        DeleteFileW(extendedPath(nameFile).c_str());
-    }
+    if (ownNameFile != INVALID_HANDLE_VALUE)
+        deleteThroughHandle(ownNameFile);
+    releaseTempName();
     logMessage("removed temp dir %s", directory.c_str());
     return true;
 }
@@ -172,12 +255,62 @@ void sweepEndedTempDirectories(const std::wstring& tempDirectory) {
     UniqueFind search(FindFirstFileW(extendedPath(base + L"tvo*.tmp_dir*").c_str(), &entry));
     if (!search)
         return;
-    std::vector<std::wstring> candidates;
+    std::vector<Entry> candidates;
     do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            candidates.push_back(base + entry.cFileName);
+        if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            candidates.push_back({base + entry.cFileName, entry.dwFileAttributes});
     } while (FindNextFileW(search.get(), &entry));
     search.reset();
-    for (const std::wstring& directory : candidates)
-        removeIfEnded(directory);
+    for (const Entry& candidate : candidates)
+        removeIfEnded(candidate.name, candidate.attributes);
+}
+
+namespace {
+
+const wchar_t kCleanupMarker[] = L"__qln_cleanup";
+
+} // namespace
+
+void startCleanupAfterExit() {
+    // Tests that look at what a run left behind keep it until the next start.
+    if (testSeam("QLN_TEST_NO_CLEANUP_AFTER_EXIT"))
+        return;
+    std::wstring program = getExecutablePathW();
+    std::wstring commandLine = L"\"" + program + L"\" " + kCleanupMarker + L" " +
+                               std::to_wstring(GetCurrentProcessId());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // Nothing is inherited: a name file handle in the copy would keep the directory alive.
+    // It leaves a job this process may belong to, where the job allows that, so that closing
+    // the job with this process does not end the copy before its work.
+    DWORD flags = DETACHED_PROCESS | CREATE_NO_WINDOW;
+    BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                                  flags | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startup,
+                                  &process);
+    if (!started)
+        started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
+                                 nullptr, nullptr, &startup, &process);
+    if (!started) {
+        logMessage("cleanup after exit not started (%d)", static_cast<int>(GetLastError()));
+        return;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+bool runCleanupIfAsked() {
+    ArgumentList words;
+    splitCommandLine(GetCommandLineW(), words);
+    if (words.size() != 3 || words[1] != kCleanupMarker)
+        return false;
+    setLogPolicy(LogPolicy::Off);
+    DWORD parent = wcstoul(words[2].c_str(), nullptr, 10);
+    // A parent that is already gone cannot be opened: then there is nothing to wait for.
+    // Otherwise the wait lasts as long as the run does; its end is what this copy is for.
+    UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, parent));
+    if (process && WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0)
+        return true;
+    sweepEndedTempDirectories(toWide(getTempDirectory(), fileCodePage()));
+    return true;
 }

@@ -8,10 +8,11 @@
 // runs that have all ended: the next start of any launcher removes it. The owner marks the
 // file; an unmarked one comes from a launcher that never held it and is left alone.
 
-// Opens and holds the name file of a directory this process is about to create; false
-// when the file cannot be held (the directory must then not be used).
+// Creates and holds the name file of a directory this process is about to create; false
+// when the file cannot be made new (the name is then not used).
 bool holdTempName(const std::string& nameFile);
-void releaseTempName();
+// Lets go of the name file, and removes it when `removeFile` names it.
+void releaseTempName(const std::string& removeFile = "");
 
 // A language-restart run works in a directory an earlier run made: it holds that
 // directory's name file too, so that the directory outlives the earlier run.
@@ -24,6 +25,17 @@ bool takeTempDirectoryAlone(const std::string& directory);
 // Removes this process's directory with everything inside it, however deep, and its name
 // file, when no other process holds it; false when something stayed.
 bool removeOwnTempDirectory(const std::string& directory);
+
+// Removal never follows links: a junction or symbolic link is removed as a link, never
+// entered, and every deletion works through handles opened on the entry itself.
+
+// The runtime holds the extracted jars open until the process ends, and a process may end
+// without passing the launcher's exit (System.exit, killed). So once the directory exists a
+// small detached copy of this program waits for this process to end and then sweeps the
+// temporary directory; no later start is needed.
+void startCleanupAfterExit();
+// The entry of that copy: true when this process is one, after its work is done.
+bool runCleanupIfAsked();
 
 // Removes every launcher temp directory in `tempDirectory` whose runs have all ended,
 // with everything inside it, and its name file.

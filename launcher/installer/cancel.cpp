@@ -42,13 +42,27 @@ void cancelPoint() {
         throw InstallCancelled{};
 }
 
+// "STEP:MS" sleeps MS at every pass through the step. "STEP:hold:N" holds the worker at the
+// N-th pass, after logging so, until a cancel arrives (two minutes at most): a test presses
+// Cancel while the worker is known to be inside the step, with no race against the clock.
 void pauseForTests(const char* step) {
     std::optional<std::string> seam = testSeam("QLN_TEST_STEP_PAUSE");
     if (!seam)
         return;
     size_t length = strlen(step);
-    if (seam->compare(0, length, step) == 0 && seam->size() > length && (*seam)[length] == ':')
-        Sleep(static_cast<DWORD>(strtoul(seam->c_str() + length + 1, nullptr, 10)));
+    if (seam->compare(0, length, step) != 0 || seam->size() <= length || (*seam)[length] != ':')
+        return;
+    const char* rest = seam->c_str() + length + 1;
+    if (strncmp(rest, "hold:", 5) != 0) {
+        Sleep(static_cast<DWORD>(strtoul(rest, nullptr, 10)));
+        return;
+    }
+    static unsigned long passes = 0;
+    if (++passes != strtoul(rest + 5, nullptr, 10))
+        return;
+    logMessage("Test seam holds the worker at %s", step);
+    for (DWORD waited = 0; !cancelled && waited < 120000; waited += 10)
+        Sleep(10);
 }
 
 void leaveSafePoints() {

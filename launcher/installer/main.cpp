@@ -1,6 +1,8 @@
 #include "installer/installer_state.h"
 #include "installer/work_sequence.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
+#include "core/temp_lifetime.h"
 #include "win/win32.h"
 
 InstallerState& installerState() {
@@ -9,7 +11,10 @@ InstallerState& installerState() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int showCommand) {
+    restrictDllSearch(DllSearch::SystemAndChosen);
     try {
+        if (runCleanupIfAsked())
+            return 0;
         return installerMain(instance, commandTail ? commandTail : "", showCommand);
     } catch (...) {
         fatalError("Internal Error: unexpected failure");

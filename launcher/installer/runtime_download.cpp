@@ -8,6 +8,7 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -32,6 +33,7 @@ using HttpQueryInfoWFunction = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD, 
 using InternetAttemptConnectFunction = DWORD(WINAPI*)(DWORD);
 using InternetCloseHandleFunction = BOOL(WINAPI*)(HINTERNET);
 using InternetReadFileFunction = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
+using InternetQueryOptionWFunction = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD);
 
 struct Wininet {
     InternetOpenUrlWFunction openUrl = nullptr;
@@ -40,11 +42,13 @@ struct Wininet {
     InternetAttemptConnectFunction attemptConnect = nullptr;
     InternetCloseHandleFunction closeHandle = nullptr;
     InternetReadFileFunction readFile = nullptr;
+    InternetQueryOptionWFunction queryOption = nullptr;
 } wininet;
 
 constexpr DWORD kUrlFlags = 0x0C000000;            // INTERNET_FLAG_PASSIVE | NO_CACHE_WRITE
 constexpr DWORD kQueryContentLength = 5;           // HTTP_QUERY_CONTENT_LENGTH, as text
 constexpr DWORD kQueryStatusCode = 0x20000013;     // HTTP_QUERY_STATUS_CODE | FLAG_NUMBER
+constexpr DWORD kOptionUrl = 34;                   // INTERNET_OPTION_URL: where redirects ended
 constexpr int kLengthQueries = 20;
 constexpr int kAttempts = 3;
 constexpr DWORD kReadBlock = 16384;
@@ -52,6 +56,32 @@ constexpr DWORD kStatusIntervalMillis = 500;
 constexpr double kMebibytesPerByte = 9.5367431640625e-7;
 
 bool downloadLocationKnown = false;
+// The archive of the last successful download, open from its creation until the unpacking
+// takes it: what was hashed is what gets unpacked.
+UniqueFile downloadedArchive;
+
+bool startsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+    size_t length = wcslen(prefix);
+    return text.size() >= length && _wcsnicmp(text.c_str(), prefix, length) == 0;
+}
+
+// A download that began over HTTPS must not end over plain HTTP, where anyone on the way
+// could hand out another archive.
+bool leftHttps(HINTERNET handle, const std::wstring& requested) {
+    if (!startsWithNoCase(requested, L"https://"))
+        return false;
+    wchar_t finalUrl[kMaxText] = L"";
+    DWORD size = sizeof finalUrl - sizeof(wchar_t);
+    if (!wininet.queryOption(handle, kOptionUrl, finalUrl, &size)) {
+        logError("download refused: the final address is unknown (%d)",
+                 static_cast<int>(GetLastError()));
+        return true;
+    }
+    if (startsWithNoCase(finalUrl, L"https://"))
+        return false;
+    logError("download refused: redirected from HTTPS to %S", finalUrl);
+    return true;
+}
 
 // Decimal digits that fit 32 bits; anything else is no length the download can take.
 std::optional<uint32_t> parseContentLength(const wchar_t* text) {
@@ -178,8 +208,12 @@ bool transferToFile(HWND dialog, HINTERNET internet, HINTERNET url, DWORD length
         wininet.closeHandle(url);
         wininet.closeHandle(internet);
     };
-    UniqueFile file(CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Created new, never through a file or link that was already there; nobody else may write
+    // to it while it is open, and closing it deletes it, so a failed attempt leaves nothing.
+    DeleteFileA(destination);
+    UniqueFile file(CreateFileA(destination, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                                nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!file) {
         logMessage("opening the destination file %s failed with error code %d", destination,
                    static_cast<int>(GetLastError()));
@@ -188,7 +222,6 @@ bool transferToFile(HWND dialog, HINTERNET internet, HINTERNET url, DWORD length
     }
     auto discard = [&] {
         file.reset();
-        DeleteFileA(destination);
         closeAll();
     };
     std::string pinned = lowerCase(getConfigString(key::kDownloadSha256));
@@ -261,8 +294,12 @@ bool transferToFile(HWND dialog, HINTERNET internet, HINTERNET url, DWORD length
             return false;
         }
     }
-    file.reset();
     closeAll();
+    if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        logError("rewinding the download failed (%d)", static_cast<int>(GetLastError()));
+        return false;
+    }
+    downloadedArchive = std::move(file);
     logMessage("download successful");
     return true;
 }
@@ -280,7 +317,8 @@ bool loadWininet() {
         !lookUp(library, "HttpQueryInfoW", wininet.queryInfo) ||
         !lookUp(library, "InternetAttemptConnect", wininet.attemptConnect) ||
         !lookUp(library, "InternetCloseHandle", wininet.closeHandle) ||
-        !lookUp(library, "InternetReadFile", wininet.readFile)) {
+        !lookUp(library, "InternetReadFile", wininet.readFile) ||
+        !lookUp(library, "InternetQueryOptionW", wininet.queryOption)) {
         logError("Could not load wininet functions");
         return false;
     }
@@ -338,6 +376,11 @@ bool downloadAttempt(HWND dialog, const std::wstring& url, const char* destinati
             return false;
         }
     }
+    if (leftHttps(handle, url)) {
+        wininet.closeHandle(handle);
+        wininet.closeHandle(internet);
+        return false;
+    }
     // An error page is no runtime, whatever its length.
     DWORD status = 0, statusSize = sizeof status;
     if (!wininet.queryInfo(handle, kQueryStatusCode, &status, &statusSize, nullptr) ||
@@ -370,6 +413,8 @@ void downloadRuntime(HWND dialog, const std::wstring& url) {
     showItem(dialog, IDC_STATUS_LINE, false);
 }
 
+UniqueFile takeDownloadedArchive() { return std::move(downloadedArchive); }
+
 bool locateJavaExecutable(HWND owner) {
     char file[kMaxText] = "";
     std::wstring title = getConfigMessage(key::kTextPickJavaTitle);
@@ -383,7 +428,9 @@ bool locateJavaExecutable(HWND owner) {
     dialog.nMaxFile = kMaxText;
     dialog.lpstrTitle = narrowTitle;
     dialog.Flags = OFN_FILEMUSTEXIST;
-    if (!GetOpenFileNameA(&dialog))
+    auto openFileDialog =
+        systemFunctionAs<BOOL(WINAPI*)(OPENFILENAMEA*)>(L"comdlg32.dll", "GetOpenFileNameA");
+    if (!openFileDialog || !openFileDialog(&dialog))
         return false;
     if (!LoadDLL(true, file, true))
         return false;

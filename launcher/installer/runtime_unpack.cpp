@@ -2,6 +2,9 @@
 
 #include <atomic>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <zlib.h>
 
 #include "core/config_keys.h"
@@ -10,6 +13,7 @@
 #include "core/log.h"
 #include "installer/cancel.h"
 #include "installer/dialogs.h"
+#include "installer/runtime_download.h"
 #include "jvm/pack200.h"
 #include "jvm/runtime_search.h"
 #include "portable/tar_reader.h"
@@ -139,13 +143,11 @@ private:
 
 } // namespace
 
-bool untarGzip(const std::string& archivePath, const std::string& targetDirectory,
-               HWND progressDialog, int32_t totalSize) {
-    gzFile archive = gzopen(archivePath.c_str(), "rb");
-    if (!archive) {
-        logError("Could not open gz-file");
-        return false;
-    }
+namespace {
+
+// Takes the archive and closes it.
+bool untarGzFile(gzFile archive, const std::string& targetDirectory, HWND progressDialog,
+                 int32_t totalSize) {
     TarResult result;
     {
         ExtractionScope scope(archive);
@@ -156,7 +158,12 @@ bool untarGzip(const std::string& archivePath, const std::string& targetDirector
         }
         GzSource in(archive);
         FileSink out(progressDialog, totalSize);
-        result = extractTarStream(in, out);
+        // The size that stands for 100 % also bounds the archive: what unpacks to more than
+        // twice that is damaged or made to fill the disk.
+        std::optional<int64_t> limit;
+        if (totalSize > 0)
+            limit = 2 * static_cast<int64_t>(totalSize);
+        result = extractTarStream(in, out, limit);
         if (result.status == TarStatus::OpenFailed) {
             char text[kMaxText];
             snprintf(text, sizeof text, "Could not open file %s\n", result.failedPath.c_str());
@@ -174,12 +181,48 @@ bool untarGzip(const std::string& archivePath, const std::string& targetDirector
     return done;
 }
 
+// The downloaded archive, read through the handle it was written and hashed through.
+bool untarGzip(UniqueFile archive, const std::string& targetDirectory, HWND progressDialog,
+               int32_t totalSize) {
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(archive.get()),
+                                     _O_RDONLY | _O_BINARY);
+    if (descriptor == -1) {
+        logError("Could not open gz-file");
+        return false;
+    }
+    archive.release();
+    gzFile gz = gzdopen(descriptor, "rb");
+    if (!gz) {
+        _close(descriptor);
+        logError("Could not open gz-file");
+        return false;
+    }
+    return untarGzFile(gz, targetDirectory, progressDialog, totalSize);
+}
+
+} // namespace
+
+bool untarGzip(const std::string& archivePath, const std::string& targetDirectory,
+               HWND progressDialog, int32_t totalSize) {
+    gzFile archive = gzopen(archivePath.c_str(), "rb");
+    if (!archive) {
+        logError("Could not open gz-file");
+        return false;
+    }
+    return untarGzFile(archive, targetDirectory, progressDialog, totalSize);
+}
+
 void unpackIncludedRuntime(HWND progressDialog) {
     DWORD started = GetTickCount();
     logMessage("extracting JRE");
     if (!CreateDirectoryA("jre", nullptr))
         logError("Could not create JRE dir");
-    if (!untarGzip("jre.tar.gz", "jre", progressDialog, getConfigInt(key::kUnpackProgressSize))) {
+    int32_t totalSize = getConfigInt(key::kUnpackProgressSize);
+    UniqueFile downloaded = takeDownloadedArchive();
+    bool unpacked = downloaded
+                        ? untarGzip(std::move(downloaded), "jre", progressDialog, totalSize)
+                        : untarGzip("jre.tar.gz", "jre", progressDialog, totalSize);
+    if (!unpacked) {
         logError("Could not untar JRE");
         fatalError("The bundled JRE is corrupted. If you downloaded the setup file please "
                    "download it again.");

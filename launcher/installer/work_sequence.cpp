@@ -1,17 +1,19 @@
 #include "installer/work_sequence.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
+#include "core/restart_trust.h"
 #include "core/single_instance.h"
+#include "core/temp_lifetime.h"
 #include "installer/cancel.h"
 #include "installer/dialogs.h"
 #include "installer/installer_state.h"
@@ -102,8 +104,7 @@ void dropLauncherTempDirectory() {
     if (directory.empty())
         return;
     SetCurrentDirectoryA(getTempDirectory().c_str());
-    deleteDirectoryTree(directory, true);
-    RemoveDirectoryA(directory.c_str());
+    removeOwnTempDirectory(directory);
     setLauncherTempDirectory("");
 }
 
@@ -191,6 +192,7 @@ DWORD runInstallerWork(HWND progressDialog) {
                 showErrorBox(extracted == 2 ? key::kTextWriteFailed : key::kTextDataDamaged);
             exitLauncher(1);
         }
+        offerRestartKey();
     }
     logMessage("Current working dir: %s", currentDirectory().c_str());
 
@@ -201,9 +203,7 @@ DWORD runInstallerWork(HWND progressDialog) {
         logMessage("Checking restart JRE: %s", archive.c_str());
         std::string unpacked = fullPath("jre");
         logMessage("Checking extracted JRE: %s", unpacked.c_str());
-        DWORD attributes = GetFileAttributesA(unpacked.c_str());
-        state.includedRuntime =
-            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        state.includedRuntime = directoryExists(unpacked);
     }
     logMessage(state.includedRuntime ? "JRE included" : "No JRE included");
     if (state.manualRuntime && state.includedRuntime) {
@@ -284,17 +284,21 @@ DWORD runInstallerWork(HWND progressDialog) {
 
 int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) {
     InstallerState& state = installerState();
-    if (commandTail[0] != '\0' && strcmp(commandTail, "__qln_reboot") == 0) {
+    StartMarkers markers = readStartMarkers(commandTail);
+    if (markers.reboot) {
         rebootSystem();
         return 0;
     }
-    if (strncmp(commandTail, "__qln_lang_restart", 18) == 0) {
-        setLanguageRestart();
-        state.quietMode = true;
+    // A restart trusts the directory it runs in; only one the installer started may.
+    bool refusedRestart = false;
+    if (markers.languageRestart) {
+        refusedRestart = !isLauncherStartedRestart();
+        if (!refusedRestart) {
+            setLanguageRestart();
+            state.quietMode = true;
+        }
     }
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
-                                  ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    initCommonControls();
 
     setLogPolicy(LogPolicy::AlwaysDeleteUnlessKept);
     ArgumentList arguments;
@@ -303,35 +307,21 @@ int installerMain(HINSTANCE instance, const char* commandTail, int showCommand) 
     // The installer's class path is its own; the installation's runtime library does not
     // exist yet.
     setRuntimeLibraryOnClassPath(false);
-
-    state.verifyIntegrity = true;
-    bool splashRequested = false;
-    bool consoleAttached = false;
-    for (const std::wstring& word : arguments) {
-        if (word == L"-q") {
-            state.quietMode = true;
-            setConsoleErrorMode();
-        } else if (word == L"-console") {
-            consoleAttached = obtainConsole();
-        } else if (word == L"-splash") {
-            splashRequested = true;
-        } else if (word == L"-nocheck") {
-            state.verifyIntegrity = false;
-        } else if (word == L"-c") {
-            state.quietMode = true;
-            setConsoleErrorMode();
-            if (!consoleAttached) {
-                consoleAttached = obtainConsole();
-                if (!consoleAttached) {
-                    MessageBoxA(nullptr, "Error: Could not allocate console.", "quillon", MB_OK);
-                    exitLauncher(1);
-                }
-            }
-        } else if (word == L"-manual" || word == L"/manual") {
-            state.manualRuntime = true;
-            setManualJre();
-        }
+    if (refusedRestart) {
+        logError("language restart refused: not started by this installer");
+        fatalError("This restart of the installer was not started by the installer itself.");
     }
+
+    ConsoleSwitches switches = readConsoleSwitches(arguments, SwitchSet::Installer);
+    if (switches.quiet)
+        state.quietMode = true;
+    state.verifyIntegrity = !switches.noCheck;
+    if (switches.manualRuntime) {
+        state.manualRuntime = true;
+        setManualJre();
+    }
+    applyConsoleSwitches(switches);
+    bool splashRequested = switches.splash;
 
     if (!isLanguageRestart())
         enforceSingleInstance(false, false);

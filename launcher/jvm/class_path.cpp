@@ -6,6 +6,7 @@
 #include "core/configuration.h"
 #include "core/errors.h"
 #include "core/expansion.h"
+#include "core/included_files_cache.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
@@ -122,7 +123,7 @@ std::string buildClassPathOption(const ClassPathSlots& slots) {
         appendEntry(classPath, *slots.prepend);
     // Without a launcher temp directory there is nothing of its own to add; its "user"
     // folder must not turn into "\user" on the current drive.
-    const std::string& tempDirectory = getLauncherTempDirectory();
+    const std::string& tempDirectory = getIncludedFilesDirectory();
     if (!tempDirectory.empty()) {
         appendAllArchives(classPath, tempDirectory);
         appendAllArchives(classPath, tempDirectory + "\\user");

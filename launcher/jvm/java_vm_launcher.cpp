@@ -7,10 +7,12 @@
 #include "core/config_keys.h"
 #include "core/errors.h"
 #include "core/expansion.h"
+#include "core/included_files_cache.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "core/startup_cache.h"
 #include "jvm/jvm_options.h"
 #include "jvm/runtime_search.h"
 #include "portable/java_launch.h"
@@ -177,7 +179,7 @@ std::vector<std::string> collectLauncherSystemProperties() {
     facts.executablePath = getExecutablePath();
     if (getConfigInt(key::kSingleInstance) != 0)
         facts.processCommFile = makePidTempFileName(GetCurrentProcessId());
-    facts.tempDirectory = getLauncherTempDirectory();
+    facts.tempDirectory = getIncludedFilesDirectory();
     facts.unextractedPosition = unextractedPosition(isLanguageRestart(), getIncludedFilesStart(),
                                                     getIncludedFilesEnd());
     bool pathSet = false, manPathSet = false;
@@ -250,6 +252,17 @@ bool createJavaVM(const ArgumentList& commandLineWords,
         vmOptions[i].optionString = &options[i][0];
         vmOptions[i].extraInfo = nullptr;
     }
+    // In front, so that the application's own -Xlog options still take effect.
+    std::vector<std::string> cacheOptions = startupCacheOptions(options);
+    std::vector<JavaVMOption> cacheVmOptions(cacheOptions.size());
+    for (size_t i = 0; i < cacheOptions.size(); ++i) {
+        cacheVmOptions[i].optionString = &cacheOptions[i][0];
+        cacheVmOptions[i].extraInfo = nullptr;
+    }
+    vmOptions.insert(vmOptions.begin(), cacheVmOptions.begin(), cacheVmOptions.end());
+    char outputHookName[] = "vfprintf";
+    if (VmOutputHook hook = startupCacheOutputHook())
+        vmOptions.push_back({outputHookName, reinterpret_cast<void*>(hook)});
     JavaVMInitArgs initArgs{};
     initArgs.version = JNI_VERSION_1_2;
     initArgs.nOptions = static_cast<jint>(vmOptions.size());

@@ -8,10 +8,12 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/expansion.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/privilege.h"
 #include "jvm/java_version.h"
 #include "jvm/pack200.h"
 #include "jvm/runtime_registry.h"
@@ -244,6 +246,8 @@ bool readLocationFile(std::string& lineOut, const char* fileName) {
     while (!path.empty() && path.back() == L'\\')
         path.pop_back();
     path += widenBytes(fileName);
+    if (!mayReadSideFile(path))
+        return false;
     FILE* file = _wfopen(path.c_str(), L"rt");
     if (!file)
         return false;
@@ -289,11 +293,33 @@ bool checkEnvironmentRuntime(std::string& javaExeOut, const char* variableName,
     return true;
 }
 
+namespace {
+
+// The system's search order for programs without the current directory: a java.exe that
+// happens to lie where the launcher was started from is no runtime anyone chose. Relative
+// PATH entries would name the current directory again, so they go as well.
+std::string javaSearchDirectories() {
+    std::string directories = getExecutableDirectory().narrow;
+    char system[MAX_PATH] = "";
+    if (UINT length = GetSystemDirectoryA(system, MAX_PATH); length > 0 && length < MAX_PATH)
+        directories += ";" + std::string(system, length);
+    char windows[MAX_PATH] = "";
+    if (UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH); length > 0 && length < MAX_PATH)
+        directories += ";" + std::string(windows, length);
+    for (const std::string& entry : splitList(environmentValue("PATH").value_or(""), ';'))
+        if (!isRelativePath(entry))
+            directories += ";" + entry;
+    return directories;
+}
+
+} // namespace
+
 bool checkSearchPathRuntime(std::string& javaExeOut, const std::string& minVersion,
                             const std::string& maxVersion) {
     std::vector<char> found(kMaxText);
-    DWORD length = SearchPathA(nullptr, "java.exe", nullptr, static_cast<DWORD>(found.size()),
-                               found.data(), nullptr);
+    std::string directories = javaSearchDirectories();
+    DWORD length = SearchPathA(directories.c_str(), "java.exe", nullptr,
+                               static_cast<DWORD>(found.size()), found.data(), nullptr);
     if (length == 0 || length >= found.size())
         return false;
     std::string javaExe(found.data(), length);
@@ -318,6 +344,9 @@ HMODULE loadJvmBesideJavaExe(const std::string& javaExe) {
     // The JVM library finds the runtime's other libraries through PATH.
     std::optional<std::string> oldPath = environmentValue("PATH");
     setPath(oldPath && !oldPath->empty() ? *oldPath + ";" + binDir : binDir);
+    // Where the DLL search is restricted, PATH does not count: the directory is added.
+    std::wstring wideBin = toWide(binDir, fileCodePage());
+    bool binAdded = allowDllDirectory(wideBin);
 
     HMODULE module = nullptr;
     std::string preferred = getConfigString(key::kPreferredJvmType, kJvmTypeSize);
@@ -328,8 +357,11 @@ HMODULE loadJvmBesideJavaExe(const std::string& javaExe) {
             break;
         module = tryLoadJvmDll(binDir, subDir);
     }
-    if (!module)
+    if (!module) {
         setPath(oldPath);
+        if (binAdded)
+            withdrawDllDirectory(wideBin);
+    }
     return module;
 }
 
@@ -337,10 +369,12 @@ HMODULE tryLoadJvmDll(const std::string& binDir, const std::string& subDir) {
     std::string library = binDir + "\\" + subDir + "\\jvm.dll";
     bool exists = fileExists(library);
     logMessage("Trying %s (exists %d)", library.c_str(), exists ? 1 : 0);
-    HMODULE module = LoadLibraryA(library.c_str());
+    HMODULE module = loadLibraryRestricted(toWide(library, fileCodePage()));
     DWORD error = GetLastError();
     if (!module && exists)
         logMessage("Failed with error code %d", static_cast<int>(error));
+    if (module)
+        allowDllDirectory(toWide(binDir + "\\" + subDir, fileCodePage()));
     return module;
 }
 

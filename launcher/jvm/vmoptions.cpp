@@ -5,6 +5,7 @@
 #include "core/expansion.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/privilege.h"
 #include "portable/options_file.h"
 #include "win/encoding.h"
 
@@ -20,6 +21,8 @@ const wchar_t kOptionsSuffix[] = L".vmoptions";
 void* loggedHandle(const UniqueFile& file) { return file ? file.get() : nullptr; }
 
 UniqueFile openOptionsFile(const std::wstring& path) {
+    if (!mayReadSideFile(path))
+        return UniqueFile();
     return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -43,11 +46,30 @@ std::string readAll(HANDLE file) {
     return bytes;
 }
 
+bool isNetworkPath(const std::wstring& path) {
+    std::wstring text = path;
+    while (!text.empty() && text[0] == L'"')
+        text.erase(0, 1);
+    for (wchar_t& c : text)
+        if (c == L'/')
+            c = L'\\';
+    // "\\?\C:\..." is a local path in the long form; "\\?\UNC\..." is a share.
+    if (text.rfind(L"\\\\?\\", 0) == 0)
+        return text.size() >= 8 && _wcsnicmp(text.c_str() + 4, L"UNC\\", 4) == 0;
+    return text.size() >= 2 && (text[0] == L'\\' || text[0] == L'/') &&
+           (text[1] == L'\\' || text[1] == L'/');
+}
+
 void includeOptionsFile(OptionAssembly& assembly, const std::wstring* baseFile,
                         const std::wstring& path) {
     std::wstring expanded = path;
     expandVariables(expanded, /*ansiForms=*/false);
     logMessage("after exp from %S %S", expanded.c_str(), path.c_str());
+    // An options file on a share would let whoever controls that share choose the options.
+    if (!assembly.filesBeingRead.empty() && isNetworkPath(expanded)) {
+        logError("options file on a network path not included: %S", expanded.c_str());
+        return;
+    }
     std::wstring fullPath = resolvePathW(expanded, /*useNarrowDirectoryForm=*/false, baseFile);
     UniqueFile file = openOptionsFile(fullPath);
     logMessage("adding vmoptions from (%p) <%S> (%S)", loggedHandle(file), fullPath.c_str(),

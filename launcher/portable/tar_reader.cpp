@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <unordered_map>
 
 namespace {
 
@@ -92,9 +93,62 @@ bool parsePaxRecords(std::string_view data, PaxRecords& records) {
     return true;
 }
 
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Components joined by "\\", without empty and "." components.
+std::string canonicalPath(std::string_view path) {
+    std::string result;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = start;
+        while (end < path.size() && !isSeparator(path[end]))
+            end++;
+        std::string_view component = path.substr(start, end - start);
+        if (!component.empty() && component != ".") {
+            if (!result.empty())
+                result.push_back('\\');
+            result.append(component);
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
+std::string foldAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && foldAscii(std::string(a)) == foldAscii(std::string(b));
+}
+
+// CON, NUL, COM1, CONIN$, ...: Windows opens the device whatever extension follows, and also
+// with blanks before the extension. COM and LPT take the digits 0 to 9 and the superscripts
+// 1, 2, 3 of the ANSI code page.
+bool isDeviceName(std::string_view component) {
+    std::string_view base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    for (const char* name : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"}) {
+        if (equalsIgnoringAsciiCase(base, name))
+            return true;
+    }
+    if (base.size() == 4 && (equalsIgnoringAsciiCase(base.substr(0, 3), "COM") ||
+                             equalsIgnoringAsciiCase(base.substr(0, 3), "LPT"))) {
+        unsigned char last = static_cast<unsigned char>(base[3]);
+        return (last >= '0' && last <= '9') || last == 0xB9 || last == 0xB2 || last == 0xB3;
+    }
+    return false;
+}
+
 class Extractor {
 public:
-    Extractor(TarSource& in, TarSink& out) : in_(in), out_(out) {}
+    Extractor(TarSource& in, TarSink& out, std::optional<int64_t> maxUnpackedBytes)
+        : in_(in), out_(out), maxUnpackedBytes_(maxUnpackedBytes) {}
 
     TarResult run() {
         Header header;
@@ -132,11 +186,19 @@ public:
                 havePending = true;
                 continue;
             }
-            if ((type == '0' || type == '5') && !isSafeTarPath(path))
-                return fail("unsafe path in archive: " + path);
+            if (type == '0' || type == '5') {
+                if (!isSafeTarPath(path))
+                    return fail("unsafe path in archive: " + path);
+                if (!firstSpelling(path))
+                    return fail("entries differ only in letter case: " + path);
+            }
             if (type == '5') {
                 out_.makeDirectory(path);
             } else if (type == '0') {
+                if (maxUnpackedBytes_ && unpackedBytes_ + *size > *maxUnpackedBytes_)
+                    return fail("unpacked size exceeds " + std::to_string(*maxUnpackedBytes_) +
+                                " bytes at " + path);
+                unpackedBytes_ += *size;
                 out_.beginFile(in_.position());
                 if (!out_.openFile(path, *size)) {
                     result_.status = TarStatus::OpenFailed;
@@ -168,6 +230,14 @@ private:
     TarResult done() {
         result_.status = finished_ ? TarStatus::Done : TarStatus::Failed;
         return result_;
+    }
+
+    // False when an earlier entry has the same path in other letter case: on Windows both
+    // are one file, so the later one could replace what the earlier one wrote or was checked as.
+    bool firstSpelling(const std::string& path) {
+        std::string spelling = canonicalPath(path);
+        auto [earlier, inserted] = spellings_.emplace(foldAscii(spelling), spelling);
+        return inserted || earlier->second == spelling;
     }
 
     // False at the end of the archive or on an error; the end counts as regular only once
@@ -285,6 +355,10 @@ private:
 
     TarSource& in_;
     TarSink& out_;
+    std::optional<int64_t> maxUnpackedBytes_;
+    int64_t unpackedBytes_ = 0;
+    // Folded path -> the spelling of its first entry.
+    std::unordered_map<std::string, std::string> spellings_;
     TarResult result_;
     bool extractedAny_ = false;
     bool finished_ = false;
@@ -312,24 +386,28 @@ std::optional<int32_t> parseTarSize(std::string_view field) {
 }
 
 bool isSafeTarPath(std::string_view path) {
-    if (path.empty() || path[0] == '/' || path[0] == '\\')
+    if (path.empty() || isSeparator(path[0]))
         return false;
     if (path.find(':') != std::string_view::npos)
         return false;
     size_t start = 0;
     while (start <= path.size()) {
-        size_t end = path.find_first_of("/\\", start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (path.substr(start, end - start) == "..")
-            return false;
+        size_t end = start;
+        while (end < path.size() && !isSeparator(path[end]))
+            end++;
+        std::string_view component = path.substr(start, end - start);
         start = end + 1;
+        if (component.empty() || component == ".")
+            continue;
+        if (component == ".." || component.back() == '.' || component.back() == ' ' ||
+            isDeviceName(component))
+            return false;
     }
     return true;
 }
 
-TarResult extractTarStream(TarSource& in, TarSink& out) {
+TarResult extractTarStream(TarSource& in, TarSink& out, std::optional<int64_t> maxUnpackedBytes) {
     // The copy buffer is too large for every thread's stack.
-    auto extractor = std::make_unique<Extractor>(in, out);
+    auto extractor = std::make_unique<Extractor>(in, out, maxUnpackedBytes);
     return extractor->run();
 }

@@ -47,8 +47,10 @@ constexpr size_t kTarMaxPath = 6000;
 // digits began. Empty when the value does not fit a signed 32-bit size.
 std::optional<int32_t> parseTarSize(std::string_view field);
 
-// True for a relative path that stays below the target directory: not absolute, no drive
-// or stream colon, no ".." component. Both separators count.
+// True for a relative path that names a plain file or directory below the target directory:
+// not absolute, no drive or stream colon, no ".." component, no component that Windows
+// would change or read as a device (trailing dots or blanks; CON, NUL, COM1, CONIN$, ... with
+// any extension). Both separators count.
 bool isSafeTarPath(std::string_view path);
 
 enum class TarStatus {
@@ -66,5 +68,7 @@ struct TarResult {
 };
 
 // Reads the whole stream. Paths reach the sink with "\\" for "/" in a header's own name;
-// a long name or a pax path is used as it stands.
-TarResult extractTarStream(TarSource& in, TarSink& out);
+// a long name or a pax path is used as it stands. With `maxUnpackedBytes`, an entry that would
+// take the file data written past it fails the archive before it is opened.
+TarResult extractTarStream(TarSource& in, TarSink& out,
+                           std::optional<int64_t> maxUnpackedBytes = std::nullopt);

@@ -269,19 +269,27 @@ int cmdInstall(const InstallRequest& request) {
         print("Could not open SCManager.\n");
         return 1;
     }
-    std::string binaryPath = serviceBinaryPath();
+    // The wide call with the texts converted as the narrow one would: some narrow
+    // implementations keep only the first name of the dependency list.
+    std::wstring name = toWide(serviceName);
+    std::wstring binaryPath = toWide(serviceBinaryPath());
     std::optional<std::string> dependencies = buildDependencyList();
+    std::wstring wideDependencies = dependencies ? toWide(*dependencies) : std::wstring();
     DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
     // Only LocalSystem may interact with the desktop; Windows refuses the flag for others.
     if (request.interactive && settings.interactive != 0 && account.empty())
         serviceType |= SERVICE_INTERACTIVE_PROCESS;
-    UniqueServiceHandle service(CreateServiceA(
-        manager.get(), serviceName.c_str(), serviceName.c_str(), SERVICE_ALL_ACCESS, serviceType,
+    std::wstring wideAccount = toWide(account);
+    std::wstring widePassword = toWide(password);
+    UniqueServiceHandle service(CreateServiceW(
+        manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, serviceType,
         request.startType, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr,
-        dependencies ? dependencies->data() : nullptr, account.empty() ? nullptr : account.c_str(),
-        request.passwordVariable.empty() ? nullptr : password.c_str()));
+        dependencies ? wideDependencies.c_str() : nullptr,
+        account.empty() ? nullptr : wideAccount.c_str(),
+        request.passwordVariable.empty() ? nullptr : widePassword.c_str()));
     DWORD error = GetLastError();
     SecureZeroMemory(password.data(), password.size());
+    SecureZeroMemory(widePassword.data(), widePassword.size() * sizeof(wchar_t));
     if (!service) {
         logError("CreateService failed %lu", error);
         print("Could not create service.\n");

@@ -4,10 +4,13 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/errors.h"
 #include "core/log.h"
 #include "core/process.h"
 #include "portable/windows_command_line.h"
+#include "core/temp_lifetime.h"
+#include "core/startup_cache.h"
 #include "service/service.h"
 #include "service/settings.h"
 #include "win/win32.h"
@@ -141,6 +144,8 @@ int runCommand(std::string tail, bool nameTooLong) {
 }
 
 int serviceLauncherMain(HINSTANCE instance, const std::string& tail) {
+    if (tail.rfind(kStartupCacheMakerWord, 0) == 0)
+        return runStartupCacheMaker(tail.c_str());
     initLauncher(instance, nullptr);
     std::string configuredName = getConfigString(key::kApplicationName, kMaxText + 1);
     bool nameTooLong = configuredName.size() > kMaxServiceName;
@@ -174,7 +179,10 @@ int serviceLauncherMain(HINSTANCE instance, const std::string& tail) {
 } // namespace
 
 int main() {
+    restrictDllSearch(DllSearch::SystemAndChosen);
     try {
+        if (runCleanupIfAsked())
+            return 0;
         return serviceLauncherMain(GetModuleHandleW(nullptr), commandTail());
     } catch (...) {
         fatalError("Internal Error: unexpected failure");

@@ -12,6 +12,8 @@
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/single_instance.h"
+#include "core/temp_lifetime.h"
+#include "core/startup_cache.h"
 #include "core/test_seams.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/runtime_search.h"
@@ -520,6 +522,8 @@ void runServiceMain(DWORD argumentCount, LPSTR* arguments) {
     // Every child is gone with its job; once the service's own write ends are closed the
     // drains read to the end of what was written.
     children.endAll();
+    // What the children extracted goes now, even where nothing of them outlived them.
+    sweepEndedTempDirectories(getTempDirectoryW());
     output.writeEnd.reset();
     error.writeEnd.reset();
     HANDLE drains[2];
@@ -573,6 +577,7 @@ void runChildLauncher(ArgumentList& arguments) {
     // No one sees a message box of a service: errors go to the log and to standard error.
     setConsoleErrorMode();
     setServiceLauncher();
+    enableStartupCache();
     if (extractIncludedFiles(true) != 0)
         fatalMessage(key::kMessageInternalError, "16");
     prependNativeLibraryPath();

@@ -168,6 +168,17 @@ TEST(TarPath, SafePaths) {
         {"bin\\..\\..\\evil", false},  {"bin/../../evil", false}, {"\\windows\\x", false},
         {"/etc/passwd", false},        {"C:\\evil.dll", false},   {"c:evil", false},
         {"bin\\java.exe:stream", false}, {"", false},             {"bin\\..", false},
+        // Windows would drop trailing dots and blanks, so the name checked is not the one made.
+        {"bin\\java.exe.", false},     {"bin\\java.exe ", false}, {"bin.\\x", false},
+        {"bin \\x", false},            {"...", false},            {"bin\\ .x", true},
+        // Devices, with any extension and in any case.
+        {"CON", false},                {"bin\\nul", false},       {"lib\\aux.dll", false},
+        {"Prn.tar.gz", false},         {"com1", false},           {"LPT9.txt", false},
+        {"COM0", false},               {"com\xB9.x", false},      {"conin$", false},
+        {"CONOUT$.log", false},        {"nul .txt", false},       {"bin/Con/x", false},
+        // ... but not names that only begin like one.
+        {"console.dll", true},         {"nullable\\x", true},     {"com10", true},
+        {"lpt", true},                 {"auxiliary.jar", true},   {"xcon", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(isSafeTarPath(c.path), c.safe) << c.path;
@@ -292,6 +303,58 @@ TEST(TarExtract, RefusesPathsOutsideTheTarget) {
     Extraction viaDirectory = extract(file("a", "1") + directory("../outside/") + ending());
     EXPECT_EQ(viaDirectory.result.status, TarStatus::Failed);
     EXPECT_TRUE(viaDirectory.sink.directories.empty());
+}
+
+TEST(TarExtract, RefusesEntriesDifferingOnlyInLetterCase) {
+    struct Case {
+        const char* what;
+        std::string archive;
+        bool refused;
+    } cases[] = {
+        {"file, then file", file("bin/java.exe", "1") + file("BIN/Java.EXE", "2"), true},
+        {"directory, then file", directory("lib/") + file("LIB", "2"), true},
+        {"other separators and a dot", file("a/b", "1") + file("A\\.\\B", "2"), true},
+        {"same spelling twice", file("a/b", "1") + file("a/b", "2"), false},
+        {"same path, other separators", file("a/b", "1") + file("a\\b", "2"), false},
+        {"only a parent in other case", directory("lib/") + file("LIB/x", "2"), false},
+    };
+    for (const Case& c : cases) {
+        Extraction e = extract(c.archive + file("after", "3") + ending());
+        if (c.refused) {
+            EXPECT_EQ(e.result.status, TarStatus::Failed) << c.what;
+            ASSERT_EQ(e.result.errors.size(), 1u) << c.what;
+            EXPECT_EQ(e.result.errors[0].rfind("entries differ only in letter case: ", 0), 0u)
+                << c.what;
+            EXPECT_EQ(e.sink.files.count("after"), 0u) << c.what;
+        } else {
+            EXPECT_EQ(e.result.status, TarStatus::Done) << c.what;
+        }
+    }
+}
+
+TEST(TarExtract, StopsBeforeTheFileThatPassesTheUnpackedLimit) {
+    std::string archive = file("a", std::string(600, 'a')) + file("b", std::string(400, 'b')) +
+                          file("c", "c") + ending();
+    struct Case {
+        std::optional<int64_t> limit;
+        size_t files;
+        bool done;
+    } cases[] = {{std::nullopt, 3, true}, {1001, 3, true}, {1000, 2, false}, {999, 1, false},
+                 {0, 0, false}};
+    for (const Case& c : cases) {
+        MemorySource in(archive);
+        MemorySink sink;
+        TarResult result = extractTarStream(in, sink, c.limit);
+        EXPECT_EQ(sink.files.size(), c.files) << c.limit.value_or(-1);
+        EXPECT_EQ(result.status == TarStatus::Done, c.done) << c.limit.value_or(-1);
+        if (!c.done) {
+            ASSERT_EQ(result.errors.size(), 1u);
+            EXPECT_EQ(result.errors[0].rfind("unpacked size exceeds " + std::to_string(*c.limit) +
+                                                 " bytes at ",
+                                             0),
+                      0u);
+        }
+    }
 }
 
 TEST(TarExtract, EndingCases) {

@@ -9,7 +9,10 @@ UniqueKernelHandle createKillOnCloseJob() {
     if (!job)
         return job;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    // Only a process that asks to leave may (the launcher's own cleanup and start-up cache
+    // helpers, which must outlive the child); what the application starts does not ask.
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
     if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof limits))
         job.reset();

@@ -65,12 +65,23 @@ class Bench:
     # --- running ---
 
     def env(self, extra=None):
+        """The rows measure the launcher without its start-up cache unless they ask for it."""
         env = self.session.env()
         tmp = self.work / "tmp"
         tmp.mkdir(exist_ok=True)
-        env.update(TMP=winpath(tmp), TEMP=winpath(tmp))
+        env.update(TMP=winpath(tmp), TEMP=winpath(tmp), QUILLON_STARTUP_CACHE="off")
         env.update(extra or {})
         return env
+
+    def cache_env(self, extra=None):
+        env = self.env()
+        env.pop("QUILLON_STARTUP_CACHE")
+        env.update(extra or {})
+        return env
+
+    def cache_root(self):
+        """The start-up cache of the prefix's user (Wine sets LOCALAPPDATA from its profile)."""
+        return next((self.session.drive_c / "users").glob("*/AppData/Local")) / "quillon"
 
     def run(self, args, env=None, watch_first_line=False, timeout=300, cwd=None):
         """Starts args, notes when the first line of output arrives, waits for the exit with
@@ -510,6 +521,131 @@ def bench_classes(bench, home):
               extra={"path_classes": len(extra), "extra_classes": extra})
 
 
+H2_JAR = Path.home() / ".m2" / "repository" / "com" / "h2database" / "h2" / "2.2.224" / "h2-2.2.224.jar"
+H2_ARGS = ["org.h2.tools.Shell", "-url", "jdbc:h2:mem:x", "-sql", "select 1"]
+# The maker waits for the start to end, then runs java.exe at low priority.
+MAKE_BOUND = 600
+
+
+def h2_jar():
+    if not H2_JAR.is_file():
+        subprocess.run(["mvn", "-q", "-B", "dependency:get", "-Dartifact=com.h2database:h2:2.2.224"],
+                       capture_output=True, timeout=600)
+    if not H2_JAR.is_file():
+        raise Skip("H2 2.2.224 is not in ~/.m2 and could not be fetched")
+    return H2_JAR
+
+
+def h2_app(bench, home, name):
+    """The H2 shell as users install it: jars in lib beside the exe, runtime by path."""
+    directory = bench.work / name
+    lib = directory / "lib"
+    lib.mkdir(parents=True, exist_ok=True)
+    shutil.copy(h2_jar(), lib / "h2.jar")
+    shutil.copy(RUNTIME_JAR, lib / "runtime.jar")
+    config = {"applicationName": "H2 Shell", "applicationType": "console",
+              "mainClass": H2_ARGS[0], "arguments": H2_ARGS[1:],
+              "classPath": [{"type": "A", "value": r"lib\h2.jar"},
+                            {"type": "A", "value": r"lib\runtime.jar"}],
+              "searchSequence": [{"type": "A", "value": winpath(home)}]}
+    return pack(directory, config, name="h2.exe"), directory
+
+
+def cache_entries(bench):
+    return [p for p in bench.cache_root().glob("startup-cache/*/*")
+            if p.is_dir() and not p.name.startswith("files-")]
+
+
+def wait_for_maker(bench, archive_name):
+    """The archive of the only cache entry, once its maker is done; Skip when it failed."""
+    deadline = time.monotonic() + MAKE_BOUND
+    while time.monotonic() < deadline:
+        entries = cache_entries(bench)
+        if len(entries) == 1:
+            entry = entries[0]
+            if (entry / "failed.txt").exists():
+                raise Skip("making the archive failed: " + (entry / "failed.txt").read_text().strip())
+            if (entry / archive_name).exists() and not (entry / "make.job").exists():
+                return entry / archive_name
+        time.sleep(0.2)
+    raise Skip(f"no archive within {MAKE_BOUND} s")
+
+
+def bench_startup_cache(bench, home, aot=False):
+    """The H2 shell through the launcher with its start-up cache: the first (recording)
+    start and later (archived) starts against java.exe -cp without an archive and with the
+    launcher's archive given by hand. With `aot` the launcher makes an AOT cache (Java 25)."""
+    version = home.name.split("-", 1)[-1]
+    major = int(version.split(".")[0])
+    tag = f"JDK {major}{' AOT' if aot else ''}"
+    if major < 10 or (aot and major < 25):
+        raise Skip(f"{tag} has no archive mechanism the launcher uses")
+    archive_name = "app.aot" if aot else "app.jsa"
+    exe, directory = h2_app(bench, home, f"h2-{version}")
+    java = str(home / "bin" / "java.exe")
+    class_path = f"{winpath(directory / 'lib' / 'h2.jar')}"
+    env = bench.cache_env({"QUILLON_STARTUP_CACHE": "aot"} if aot else None)
+    shutil.rmtree(bench.cache_root(), ignore_errors=True)
+
+    def launcher():
+        return bench.wine(exe, watch_first_line=True, env=env)
+
+    def plain():
+        return bench.run(["wine", java, "-cp", class_path, *H2_ARGS], watch_first_line=True)
+
+    # First starts: each one records, and its maker is awaited before the next timed run.
+    def recording():
+        shutil.rmtree(bench.cache_root(), ignore_errors=True)
+        sample = launcher()
+        wait_for_maker(bench, archive_name)
+        return sample
+
+    a, b = bench.interleave(recording, plain)
+    archive = wait_for_maker(bench, archive_name)
+    size = {"archive_mb": round(archive.stat().st_size / MB, 1)}
+    bench.row(f"{tag} H2 first start (recording) / java -cp", "launcher recording",
+              medians(a, "first_line"), "java.exe -cp", medians(b, "first_line"), extra=size)
+    bench.row(f"{tag} H2 first start exit / java -cp", "launcher recording", medians(a, "exit"),
+              "java.exe -cp", medians(b, "exit"), note="the maker runs after the exit")
+
+    # Later starts map the archive the last recording made.
+    record = (archive.parent / "fingerprint.txt").read_text()
+    archived_path = next(line.split("=", 1)[1] for line in record.splitlines()
+                         if line.startswith("classpath="))
+    by_hand = (["-XX:AOTMode=auto", f"-XX:AOTCache={winpath(archive)}"] if aot else
+               ["-Xshare:auto", f"-XX:SharedArchiveFile={winpath(archive)}"])
+
+    def archived_plain():
+        return bench.run(["wine", java, *by_hand, archived_path, *H2_ARGS], watch_first_line=True)
+
+    launcher()
+    a, b = bench.interleave(launcher, plain)
+    bench.row(f"{tag} H2 archived: launcher / java -cp", "launcher archived",
+              medians(a, "first_line"), "java.exe -cp", medians(b, "first_line"), extra=size)
+    a, b = bench.interleave(launcher, archived_plain)
+    bench.row(f"{tag} H2 archived: launcher / java same archive", "launcher archived",
+              medians(a, "first_line"), "java.exe + archive", medians(b, "first_line"),
+              extra=size)
+
+
+def bench_included_cache(bench, size_mb=100):
+    """Later starts of an application with large included files against the same one with
+    its files on disk: extracted once into the cache, they cost nothing any more."""
+    data = big_file(size_mb)
+    env = stand_in_env(bench)
+    env.pop("QUILLON_STARTUP_CACHE")
+    loaded = stand_in_app(bench, f"included-{size_mb}", {"data.bin": data})
+    on_disk = stand_in_app(bench, f"on-disk-{size_mb}")
+    shutil.copy(data, bench.work / f"on-disk-{size_mb}" / "data.bin")
+    first = bench.wine(loaded, env=env)
+    if first.status != 0:
+        raise Skip(f"the launcher with {size_mb} MB included ended with {first.status}")
+    a, b = bench.interleave(lambda: bench.wine(loaded, env=env), lambda: bench.wine(on_disk, env=env))
+    bench.row(f"included {size_mb} MB, later starts / on disk", "included (cache)",
+              medians(a, "exit"), "files on disk", medians(b, "exit"),
+              note="stand-in runtime; the first start extracted into the start-up cache")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--reps", type=int, default=int(os.environ.get("BENCH_REPS", "5")))
@@ -517,7 +653,7 @@ def main():
     parser.add_argument("--runtime-jar", help="the runtime library to start with (default: "
                         "build/dist/runtime.jar), to compare a change of its start-up path")
     parser.add_argument("--only", action="append", default=[],
-                        help="run only rows whose group is named (classes, start, cache, overhead, "
+                        help="run only rows whose group is named (classes, start, cache, startupcache, overhead, "
                              "extract, integrity, unpack, packer)")
     options = parser.parse_args()
     if options.runtime_jar:
@@ -543,6 +679,13 @@ def main():
         groups.append(("start", f"start on {home.name}", lambda h=home: bench_start(bench, h)))
     if homes:
         groups.append(("cache", "cache", lambda: bench_cache(bench, homes[-1])))
+    for home in homes:
+        groups.append(("startupcache", f"start-up cache on {home.name}",
+                       lambda h=home: bench_startup_cache(bench, h)))
+        if int(home.name.split("-", 1)[-1].split(".")[0]) >= 25:
+            groups.append(("startupcache", f"start-up cache (AOT) on {home.name}",
+                           lambda h=home: bench_startup_cache(bench, h, aot=True)))
+    groups.append(("startupcache", "included files cache", lambda: bench_included_cache(bench)))
     groups.append(("overhead", "overhead", lambda: bench_overhead(bench)))
     for size in (1, 64, 256):
         groups.append(("extract", f"extract {size} MB", lambda s=size: bench_extraction(bench, s)))

@@ -188,7 +188,12 @@ class Registry:
         with tempfile.TemporaryDirectory(dir=self._work_dir) as scratch:
             file = Path(scratch, "import.reg")
             file.write_bytes(text.encode("utf-16"))
-            self._reg("import", winpath(file), check=check)
+            # Wine's reg.exe now and then fails an import with no word on a loaded machine;
+            # the same file imports on the next try.
+            for attempt in range(3):
+                done = self._reg("import", winpath(file), check=check and attempt == 2)
+                if done.returncode == 0:
+                    break
 
     def delete_value(self, key: str, name: str = "", missing_ok=True):
         args = ["/ve"] if name == "" else ["/v", name]

@@ -50,6 +50,9 @@ def default_env(tmp_dir) -> dict:
         "SystemRoot": r"C:\windows",
         "windir": r"C:\windows",
         "SystemDrive": "C:",
+        # Tests of the start-up cache switch it on; elsewhere it would start background
+        # makers and move the included files out of the test's temp directory.
+        "QUILLON_STARTUP_CACHE": "off",
     }
 
 
@@ -211,10 +214,15 @@ class Running:
             stdin_path = spec.with_suffix(".in")
             stdin_path.write_bytes(stdin)
             stdin_file = open(stdin_path, "rb")
+        # Wine takes its DLL overrides from the Linux environment a process inherits, never
+        # from the Windows block: the runner gets them there, and passes them on.
+        unix_env = session.env(lc_all)
+        if environment.get("WINEDLLOVERRIDES"):
+            unix_env["WINEDLLOVERRIDES"] = environment["WINEDLLOVERRIDES"]
         # Output goes to files: processes the child leaves behind may hold it open.
         with open(self._out_path, "wb") as out, open(self._err_path, "wb") as err:
             self._process = subprocess.Popen(
-                ["wine", winpath(runner), winpath(spec)], env=session.env(lc_all), cwd=run_dir,
+                ["wine", winpath(runner), winpath(spec)], env=unix_env, cwd=run_dir,
                 stdin=stdin_file or subprocess.DEVNULL, stdout=out, stderr=err,
                 start_new_session=True)
         if stdin_file:
@@ -248,7 +256,7 @@ class Running:
         result = Result(
             exit_code=report["exitCode"], stdout=self._out_path.read_bytes(),
             stderr=self._err_path.read_bytes(), boxes=boxes,
-            log=decode_text(log_path.read_bytes(), self._encoding) if log_path else None,
+            log=decode_text(log_path.read_bytes(), "utf-8") if log_path else None,
             log_path=log_path, timed_out=report["timedOut"], dialogs=report["dialogs"],
             unused_answers=report["unusedAnswers"], logs=logs, encoding=self._encoding)
         if self._check_answers:

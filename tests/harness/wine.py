@@ -112,18 +112,21 @@ class WineSession:
             subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
             subprocess.run(["wineserver", "-p"], env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
-            self._boot(env)
+            self._boot(env, self.environment.get("WINEDLLOVERRIDES"))
         self.boot_seconds = time.monotonic() - started
         return self
 
     @staticmethod
-    def _boot(env):
+    def _boot(env, dll_overrides=None):
         # The first program in a new server boots the prefix through wineboot (setting up a
         # fresh prefix first) and waits for it; an explicit "wineboot -i" would be a second
         # set-up beside that one, leaving two service managers with separate service
         # databases. No Mono or Gecko: wineboot would otherwise offer to install them.
+        # Wine reads DLL overrides from the Linux environment only: the service manager, and
+        # every service it starts, keeps those of the boot.
+        overrides = "mscoree,mshtml=" + (";" + dll_overrides if dll_overrides else "")
         status, _, err = run_captured(["wine", "cmd.exe", "/c", "exit"], timeout=300,
-                                      env={**env, "WINEDLLOVERRIDES": "mscoree,mshtml="})
+                                      env={**env, "WINEDLLOVERRIDES": overrides})
         if status != 0:
             raise WineError("wineboot failed: " + err.decode(errors="replace"))
 

@@ -8,6 +8,8 @@
 //                                       and what the path services make of each PATH
 //   core-probe.exe list DIR EXT         listDirectory
 //   core-probe.exe temp                 the temporary directory and a pid file name in it
+//   core-probe.exe privilege            whether the run is privileged, its user, and the
+//                                       descriptor (SDDL) of a launcher temp directory
 //   core-probe.exe expand TEXT          extracts the included files, then prints both forms
 //                                       of expandVariables and expandVariablesNarrow
 //   core-probe.exe extract [DIR...]     extracts the included files, creates each DIR (all
@@ -35,7 +37,9 @@
 #include "core/locale.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/privilege.h"
 #include "core/process.h"
+#include "core/temp_lifetime.h"
 #include "jvm/class_path.h"
 #include "jvm/jvm_options.h"
 #include "portable/path_text.h"
@@ -150,6 +154,14 @@ void printTemp() {
     std::string out = "{\"narrow\": " + jsonNarrow(getTempDirectory());
     out += ", \"wide\": " + jsonString(getTempDirectoryW());
     out += ", \"pidFile\": " + jsonNarrow(makePidTempFileName(4242)) + "}";
+    printf("%s\n", out.c_str());
+}
+
+void printPrivilege() {
+    std::string out = "{\"privileged\": " + std::string(isPrivilegedRun() ? "true" : "false");
+    out += ", \"localSystem\": " + std::string(isLocalSystemRun() ? "true" : "false");
+    out += ", \"user\": " + jsonString(currentUserSid());
+    out += ", \"runDirectorySddl\": " + jsonString(protectedDirectorySddl()) + "}";
     printf("%s\n", out.c_str());
 }
 
@@ -271,6 +283,9 @@ void printNativePath() {
 } // namespace
 
 int main() {
+    // The cleanup that the launcher temp directory starts is a copy of this program.
+    if (runCleanupIfAsked())
+        return 0;
     ArgumentList words;
     splitCommandLine(GetCommandLineW(), words);
     if (words.size() > 1 && words[1] == L"words") {
@@ -294,6 +309,8 @@ int main() {
         printListing(words[at + 1], words[at + 2]);
     } else if (command == L"temp") {
         printTemp();
+    } else if (command == L"privilege") {
+        printPrivilege();
     } else if (command == L"expand" && words.size() > at + 1) {
         expandAndExit(words[at + 1]);
     } else if (command == L"extract") {

@@ -15,8 +15,10 @@
 //   dialog CAPTION TEXT MS   show a dialog window that is no message box (a text and an OK
 //                        button, no icon control) for MS milliseconds, then close it
 //   stdin                copy standard input to standard output until end of file
-//   file PATH TEXT       write TEXT, in the ANSI code page, to a new file PATH
+//   file PATH TEXT       write TEXT, as UTF-8 like the launchers' logs, to a new file PATH
 //   priority PID         print "priority=0x%X" with GetPriorityClass of process PID
+//   loadlib NAME         LoadLibraryW(NAME) with the default search, as a program that takes
+//                        a DLL by bare name; print "loadlib=" and the loaded file, or "-"
 //   sleep MS             sleep
 //   exit CODE            end the process with CODE at once
 //
@@ -175,7 +177,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             copyStdin();
         } else if (action == L"file") {
             operand(2);
-            writeFile(argv[i + 1], toAnsi(argv[i + 2]));
+            writeFile(argv[i + 1], toUtf8(argv[i + 2]));
             i += 2;
         } else if (action == L"priority") {
             operand(1);
@@ -186,9 +188,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             printLine(text);
             if (process)
                 CloseHandle(process);
+        } else if (action == L"loadlib") {
+            operand(1);
+            HMODULE module = LoadLibraryW(argv[++i]);
+            wchar_t path[MAX_PATH] = L"-";
+            if (module)
+                GetModuleFileNameW(module, path, MAX_PATH);
+            printLine(std::wstring(L"loadlib=") + path);
         } else if (action == L"sleep") {
             operand(1);
             Sleep(parseNumber(argv[++i]));
+        } else if (action == L"loadlib") {
+            // Loads a DLL by its bare name, the way a planted DLL would be taken.
+            operand(1);
+            LoadLibraryW(argv[++i]);
         } else if (action == L"exit") {
             operand(1);
             ExitProcess(parseNumber(argv[++i]));

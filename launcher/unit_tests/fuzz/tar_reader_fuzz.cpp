@@ -1,5 +1,6 @@
 // Fuzz entry point for the tar stream reader: headers, size fields, long names, pax
-// records and path checks, on arbitrary decompressed bytes.
+// records and path checks, on arbitrary decompressed bytes. The paths the reader lets through
+// are judged by a placement of their own, not by the reader's predicate.
 //
 // With libFuzzer (clang), from the repository root:
 //   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -Ilauncher
@@ -10,12 +11,17 @@
 // Without libFuzzer, standalone_main.cpp drives the same entry point (see there).
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "fuzz_support.h"
 #include "portable/tar_reader.h"
 
 namespace {
@@ -51,44 +57,124 @@ private:
     bool eof_ = false;
 };
 
-// Checks what the installer relies on: only safe paths are opened, and a file never gets
-// more bytes than its header announced.
+// Where Windows would put a path given relative to the target directory, worked out here
+// without the reader's own checks: the components of the result, or nothing when the path
+// leaves the target or names something other than a plain file or directory in it (a drive,
+// the root, a stream, a device, a name Windows would change by dropping trailing dots or
+// blanks).
+std::optional<std::vector<std::string>> windowsPlacement(const std::string& path) {
+    if (path.empty() || path[0] == '\\' || path[0] == '/')
+        return std::nullopt; // the root of the current drive, or a UNC or device path
+    if (path.size() >= 2 && path[1] == ':')
+        return std::nullopt; // a drive
+    if (path.find(':') != std::string::npos)
+        return std::nullopt; // an alternate data stream
+    std::vector<std::string> placed;
+    std::string component;
+    auto place = [&](const std::string& name) {
+        if (name.empty() || name == ".")
+            return true;
+        if (name == "..") {
+            if (placed.empty())
+                return false;
+            placed.pop_back();
+            return true;
+        }
+        char last = name.back();
+        if (last == '.' || last == ' ')
+            return false;
+        std::string base = name.substr(0, name.find('.'));
+        while (!base.empty() && base.back() == ' ')
+            base.pop_back();
+        std::string upper;
+        for (char c : base)
+            upper.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c);
+        static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+        for (const char* device : devices) {
+            if (upper == device)
+                return false;
+        }
+        if (upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+            (std::isdigit(static_cast<unsigned char>(upper[3])) ||
+             std::strchr("\xB9\xB2\xB3", upper[3]) != nullptr))
+            return false;
+        placed.push_back(name);
+        return true;
+    };
+    for (char c : path) {
+        if (c == '\\' || c == '/') {
+            if (!place(component))
+                return std::nullopt;
+            component.clear();
+        } else {
+            component.push_back(c);
+        }
+    }
+    if (!place(component))
+        return std::nullopt;
+    return placed;
+}
+
+// Checks what the installer relies on: every entry lands on a plain file or directory inside
+// the target, no two entries are one file on Windows under different spellings, a file
+// never gets more bytes than its header announced, and all files together stay within the
+// unpacked limit.
 class CheckingSink final : public TarSink {
 public:
-    void makeDirectory(const std::string& path) override {
-        if (!isSafeTarPath(path))
-            std::abort();
-    }
+    explicit CheckingSink(std::optional<int64_t> limit) : limit_(limit) {}
+
+    void makeDirectory(const std::string& path) override { place(path); }
     void beginFile(int64_t) override {}
     bool openFile(const std::string& path, int32_t size) override {
-        if (!isSafeTarPath(path) || size < 0 || path.size() >= kTarMaxPath)
-            std::abort();
+        FUZZ_CHECK(size >= 0 && path.size() < kTarMaxPath);
+        place(path);
         expected_ = size;
         written_ = 0;
         return path.size() % 7 != 0;
     }
     bool writeFile(const void*, size_t size) override {
         written_ += static_cast<int64_t>(size);
-        if (written_ > expected_)
-            std::abort();
+        total_ += static_cast<int64_t>(size);
+        FUZZ_CHECK(written_ <= expected_);
+        FUZZ_CHECK(!limit_ || total_ <= *limit_);
         return true;
     }
     void fileProgress(int64_t) override {}
     bool closeFile() override { return true; }
 
 private:
+    void place(const std::string& path) {
+        std::optional<std::vector<std::string>> placed = windowsPlacement(path);
+        FUZZ_CHECK(placed.has_value());
+        std::string spelling, folded;
+        for (const std::string& name : *placed) {
+            spelling += "\\" + name;
+            for (char c : name)
+                folded.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c);
+            folded.push_back('\\');
+        }
+        auto [earlier, inserted] = spellings_.emplace(folded, spelling);
+        FUZZ_CHECK(inserted || earlier->second == spelling);
+    }
+
+    std::optional<int64_t> limit_;
+    std::map<std::string, std::string> spellings_;
     int64_t expected_ = 0;
     int64_t written_ = 0;
+    int64_t total_ = 0;
 };
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Half the inputs run with an unpacked limit taken from their length.
+    std::optional<int64_t> limit;
+    if (size % 2)
+        limit = static_cast<int64_t>(size / 3);
     FuzzSource in(data, size);
-    CheckingSink out;
-    TarResult result = extractTarStream(in, out);
-    if (result.status == TarStatus::Done && result.filesExtracted == 0)
-        std::abort();
+    CheckingSink out(limit);
+    TarResult result = extractTarStream(in, out, limit);
+    FUZZ_CHECK(!(result.status == TarStatus::Done && result.filesExtracted == 0));
     std::string field(reinterpret_cast<const char*>(data), std::min<size_t>(size, 12));
     parseTarSize(field);
     return 0;

@@ -7,13 +7,12 @@ public class Manifest {
     private String executionLevel;
     private File file;
 
-    /** The packer's top-level "executionLevel": it belongs to the packer's own manifest, not to "manifest". */
-    String executionLevel() {
-        return executionLevel;
-    }
-
-    /** "manifest": {"file": ...}, or null without a file of one's own. */
+    /**
+     * "manifest": {"executionLevel": ..., "file": ...} with what is given; the packer refuses a
+     * level together with a file, and a level that differs from a top-level "executionLevel".
+     */
     Object toJson() {
-        return file == null ? null : ConfigJson.object("file", ConfigJson.path(file));
+        return executionLevel == null && file == null ? null
+                : ConfigJson.object("executionLevel", executionLevel, "file", ConfigJson.path(file));
     }
 }

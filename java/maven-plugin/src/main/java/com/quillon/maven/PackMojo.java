@@ -200,6 +200,12 @@ public class PackMojo extends AbstractMojo {
     @org.apache.maven.plugins.annotations.Parameter
     private Map<String, String> serviceEnvironment;
     /**
+     * The per-user start-up cache (class-data archive, included files extracted once) of the
+     * application launcher and the service; "true" or "false", default true.
+     */
+    @org.apache.maven.plugins.annotations.Parameter(property = "quillon.startupCache")
+    private String startupCache;
+    /**
      * Further named settings of the packer, one element each ({@code <singleInstance>true</singleInstance>}):
      * true and false are booleans, a value starting with "{", "[" or a double quote is JSON, anything else
      * a string.
@@ -313,6 +319,7 @@ public class PackMojo extends AbstractMojo {
         }
         s.put("unextractedData", ConfigJson.path(unextractedData));
         s.put("integrityCheck", ConfigJson.flag(integrityCheck));
+        s.put("startupCache", ConfigJson.flag(startupCache));
         s.put("splashScreen", splashScreen == null ? null : splashScreen.toJson());
         s.put("keys", ConfigJson.keyMap(keys));
         s.put("wideKeys", ConfigJson.keyMap(wideKeys));
@@ -334,7 +341,6 @@ public class PackMojo extends AbstractMojo {
         s.put("icon", ConfigJson.path(icon));
         s.put("versionInfo", versionInfo == null ? null : versionInfo.toJson());
         s.put("manifest", manifest == null ? null : manifest.toJson());
-        s.put("executionLevel", manifest == null ? null : manifest.executionLevel());
         s.put("subsystem", subsystem);
         s.put("bundledRuntime", ConfigJson.path(bundledRuntime));
         s.put("signing", signing == null ? null : signingJson());

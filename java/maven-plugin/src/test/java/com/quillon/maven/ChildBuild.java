@@ -36,7 +36,7 @@ final class ChildBuild {
             .normalize();
     static final Path IT = Paths.get("target", "it").toAbsolutePath();
     static final Path REPO = IT.resolve("repo");
-    /** The password of server "demo-signing" in the builds' settings. */
+    /** The password of server "demo-signing" in the builds' settings, where it is kept encrypted. */
     static final String SIGNING_PASSWORD = "s3cret-for-the-test";
     private static boolean installed;
 
@@ -129,7 +129,7 @@ final class ChildBuild {
 
     private static Result mvn(Path project, String... args) throws Exception {
         List<String> command = new ArrayList<>(Arrays.asList(mvnCommand(), "-B", "-s",
-                IT.resolve("settings.xml").toString()));
+                IT.resolve("settings.xml").toString(), "-Dsettings.security=" + IT.resolve("settings-security.xml")));
         command.addAll(Arrays.asList(args));
         Path log = project.resolve("build.log");
         ProcessBuilder builder = new ProcessBuilder(command).directory(project.toFile()).redirectErrorStream(true)
@@ -145,7 +145,7 @@ final class ChildBuild {
     }
 
     /** The Maven that runs these tests, else the one on the PATH. */
-    private static String mvnCommand() {
+    static String mvnCommand() {
         String home = System.getProperty("quillon.mavenHome", "");
         Path mvn = Paths.get(home, "bin", "mvn");
         return !home.isEmpty() && Files.isExecutable(mvn) ? mvn.toString() : "mvn";
@@ -167,11 +167,15 @@ final class ChildBuild {
             return;
         }
         Files.createDirectories(IT);
+        // The signing password as the README has users keep it: encrypted by Maven under a
+        // master password, so the builds go through Maven's own decrypter.
+        Path security = MavenEncryption.settingsSecurity(IT, "master-of-the-test");
+        String encryptedPassword = MavenEncryption.encrypt(SIGNING_PASSWORD, security);
         String userRepo = Paths.get(System.getProperty("user.home"), ".m2", "repository").toUri().toString();
         String repositories = "<repository><id>user-repository</id><url>" + userRepo + "</url>"
                 + "<snapshots><enabled>false</enabled></snapshots></repository>";
         String settings = "<settings><localRepository>" + REPO + "</localRepository>"
-                + "<servers><server><id>demo-signing</id><password>" + SIGNING_PASSWORD + "</password></server></servers>"
+                + "<servers><server><id>demo-signing</id><password>" + encryptedPassword + "</password></server></servers>"
                 + "<profiles><profile><id>it</id>"
                 + "<repositories>" + repositories + "</repositories>"
                 + "<pluginRepositories>" + repositories.replace("repository>", "pluginRepository>")

@@ -279,6 +279,10 @@ class PackGoalTest {
                 + "</splashScreen>", "packer: error: ", "statusText.x must be a whole number"},
         {"unknown-setting", "<settings><noSuchSetting>1</noSuchSetting></settings>",
             "packer: error: ", "unknown setting \"noSuchSetting\""},
+        {"two-levels", "<manifest><executionLevel>asInvoker</executionLevel></manifest>"
+                + "<settings><executionLevel>requireAdministrator</executionLevel></settings>",
+            "packer: error: ", "\"executionLevel\" is \"requireAdministrator\" but \"manifest.executionLevel\" is "
+                + "\"asInvoker\""},
         {"unknown-parameter", "<mainClas>demo.App</mainClas>", "unknown parameter <mainClas>", "quillon:pack"},
         {"missing-main-class", "<mainClass>demo.Missing</mainClass>",
             "main class demo.Missing is neither", "runtime dependencies"},
@@ -336,9 +340,8 @@ class PackGoalTest {
         assertEquals("(C) 2026", info.get("copyright"));
         assertEquals("Example Works", info.get("companyName"), "the POM's, under the given fields");
         assertEquals("2.5.1.0", info.get("fileVersion"));
-        // The execution level is a setting of its own in the packer; "manifest" takes only a file.
-        assertEquals("requireAdministrator", handed.get("executionLevel"));
-        assertFalse(handed.containsKey("manifest"), handed.toString());
+        assertEquals(ConfigJson.object("executionLevel", "requireAdministrator"), handed.get("manifest"));
+        assertFalse(handed.containsKey("executionLevel"), handed.toString());
         assertEquals("console", handed.get("subsystem"));
         assertEquals(project.resolve("runtime-image").toString(), handed.get("bundledRuntime"));
         assertEquals(ConfigJson.object("keystore", project.resolve("keys.p12").toString(), "alias", "demo",

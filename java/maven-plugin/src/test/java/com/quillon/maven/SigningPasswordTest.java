@@ -4,57 +4,33 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.nio.file.Path;
 import java.util.Collections;
-import java.util.List;
 import java.util.Map;
 import org.apache.maven.plugin.MojoFailureException;
 import org.apache.maven.settings.Server;
 import org.apache.maven.settings.Settings;
-import org.apache.maven.settings.building.DefaultSettingsProblem;
-import org.apache.maven.settings.building.SettingsProblem;
+import org.apache.maven.settings.crypto.DefaultSettingsDecrypter;
 import org.apache.maven.settings.crypto.SettingsDecrypter;
-import org.apache.maven.settings.crypto.SettingsDecryptionResult;
+import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.sonatype.plexus.components.cipher.DefaultPlexusCipher;
+import org.sonatype.plexus.components.sec.dispatcher.DefaultSecDispatcher;
 
 class SigningPasswordTest {
 
-    /** Decrypts "{enc}" by dropping the marker; "{broken}" cannot be decrypted. */
-    private static final SettingsDecrypter DECRYPTER = request -> {
-        Server server = request.getServers().get(0).clone();
-        boolean broken = "{broken}".equals(server.getPassword());
-        if (server.getPassword() != null) {
-            server.setPassword(server.getPassword().replace("{enc}", ""));
-        }
-        List<SettingsProblem> problems = broken ? Collections.singletonList(new DefaultSettingsProblem(
-                "bad master password", SettingsProblem.Severity.ERROR, null, -1, -1, null))
-                : Collections.<SettingsProblem>emptyList();
-        return new SettingsDecryptionResult() {
-            @Override
-            public Server getServer() {
-                return server;
-            }
+    /** Maven's own decrypter under a settings-security.xml that mvn wrote, and a password mvn encrypted. */
+    private static SettingsDecrypter decrypter;
+    private static String encrypted;
 
-            @Override
-            public List<Server> getServers() {
-                return Collections.singletonList(server);
-            }
-
-            @Override
-            public org.apache.maven.settings.Proxy getProxy() {
-                return null;
-            }
-
-            @Override
-            public List<org.apache.maven.settings.Proxy> getProxies() {
-                return Collections.emptyList();
-            }
-
-            @Override
-            public List<SettingsProblem> getProblems() {
-                return problems;
-            }
-        };
-    };
+    @BeforeAll
+    static void encryptLikeAUser(@TempDir Path dir) throws Exception {
+        Path security = MavenEncryption.settingsSecurity(dir, "the master password");
+        encrypted = MavenEncryption.encrypt("secret", security);
+        decrypter = new DefaultSettingsDecrypter(new DefaultSecDispatcher(new DefaultPlexusCipher(),
+                Collections.emptyMap(), security.toString()));
+    }
 
     private static Signing signing(String serverId, String variable) {
         Signing s = new Signing();
@@ -74,14 +50,18 @@ class SigningPasswordTest {
 
     @Test
     void fromTheSettingsDecrypted() throws Exception {
-        assertEquals("secret", SigningPassword.resolve(signing("codesign", null), settings("codesign", "{enc}secret"),
-                DECRYPTER, Collections.emptyMap()));
+        assertTrue(encrypted.startsWith("{") && !encrypted.contains("secret"), encrypted);
+        assertEquals("secret", SigningPassword.resolve(signing("codesign", null), settings("codesign", encrypted),
+                decrypter, Collections.emptyMap()));
+        // A password kept in plain text passes through as it is.
+        assertEquals("plain", SigningPassword.resolve(signing("codesign", null), settings("codesign", "plain"),
+                decrypter, Collections.emptyMap()));
     }
 
     @Test
     void fromTheEnvironment() throws Exception {
         Map<String, String> env = Collections.singletonMap("SIGN_PW", "from env");
-        assertEquals("from env", SigningPassword.resolve(signing(null, "SIGN_PW"), null, DECRYPTER, env));
+        assertEquals("from env", SigningPassword.resolve(signing(null, "SIGN_PW"), null, decrypter, env));
     }
 
     @Test
@@ -92,11 +72,13 @@ class SigningPasswordTest {
             {signing(null, "SIGN_PW"), null, "SIGN_PW that should hold the keystore password is not set"},
             {signing("other", null), settings("x", "p"), "no server \"other\""},
             {signing("x", null), settings("x", null), "server \"x\" in the Maven settings has no password"},
-            {signing("x", null), settings("x", "{broken}"), "cannot decrypt the password of server \"x\": bad master"},
+            // Braces and base64, but no text this master password encrypted.
+            {signing("x", null), settings("x", "{AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=}"),
+                "cannot decrypt the password of server \"x\""},
         };
         for (Object[] c : cases) {
             MojoFailureException e = assertThrows(MojoFailureException.class, () -> SigningPassword.resolve(
-                    (Signing) c[0], (Settings) c[1], DECRYPTER, Collections.emptyMap()));
+                    (Signing) c[0], (Settings) c[1], decrypter, Collections.emptyMap()));
             assertTrue(e.getMessage().startsWith("signing: ") && e.getMessage().contains((String) c[2]),
                     e.getMessage());
         }

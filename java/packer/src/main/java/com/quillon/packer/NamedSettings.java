@@ -56,6 +56,7 @@ final class NamedSettings {
         SETTINGS.put("downloadRuntimeWithoutAsking", new Setting(157, Form.FLAG));
         SETTINGS.put("waitForJavaWithoutTimeout", new Setting(159, Form.FLAG));
         SETTINGS.put("preferInstalledRuntime", new Setting(161, Form.FLAG));
+        SETTINGS.put("startupCache", new Setting(11101, Form.FLAG));
     }
 
     static final int KEY_QUIET_AND_CONSOLE_SWITCHES = 154;

@@ -45,6 +45,8 @@ public final class PackerConfig {
     public static final int KEY_MAX_VERSION = 127;
     public static final int KEY_SEARCH_SEQUENCE = 128;
     public static final int KEY_FLAVOR = 2001;
+    public static final int KEY_DOWNLOAD_URL = 150;
+    public static final int KEY_DOWNLOAD_SHA256 = 162;
     public static final int KEY_RUNTIME_ARCHIVE_SIZE = 151;
     public static final int KEY_FILE_COUNT = 2002;
     public static final int KEY_FILE_NAMES = 2003;
@@ -171,7 +173,9 @@ public final class PackerConfig {
         Map<String, Object> settings = asObject(root, "the config");
         for (String name : settings.keySet()) {
             if (!SETTINGS.contains(name)) {
-                throw fail("unknown setting \"" + name + "\"; known settings are " + String.join(", ", SETTINGS));
+                String near = Suggestions.closest(name, SETTINGS);
+                throw fail("unknown setting \"" + name + "\"; " + (near == null ? "" : "did you mean " + near + "? ")
+                        + "known settings are " + String.join(", ", SETTINGS));
             }
         }
 
@@ -231,6 +235,8 @@ public final class PackerConfig {
         applyKeyMap(settings.get("keys"), "keys", narrow, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);
         applyKeyMap(settings.get("wideKeys"), "wideKeys", wide, dropped, Integer.MIN_VALUE, Integer.MAX_VALUE);
         languages(settings.get("languages"));
+        checkVersionRange(narrow, settings.get("keys"));
+        checkDownload(narrow, settings.get("keys"));
 
         // Defaults go in last so that they can follow the final name and version range.
         if (!narrow.containsKey(KEY_FLAVOR) && !dropped.contains(KEY_FLAVOR)) {
@@ -245,6 +251,60 @@ public final class PackerConfig {
             checkFormats(block.entries, " in language \"" + block.prefix + "\"");
         }
         warnAboutLengths();
+    }
+
+    /** The launchers would never find a runtime for a bound that is no version, or for an empty range. */
+    private void checkVersionRange(Map<Integer, String> narrow, Object rawKeys) throws PackerException {
+        String min = narrow.get(KEY_MIN_VERSION);
+        String max = narrow.get(KEY_MAX_VERSION);
+        String minName = settingName(KEY_MIN_VERSION, "minJavaVersion", rawKeys);
+        String maxName = settingName(KEY_MAX_VERSION, "maxJavaVersion", rawKeys);
+        for (String[] bound : new String[][] {{minName, min}, {maxName, max}}) {
+            if (bound[1] != null && !bound[1].isEmpty() && !JavaVersions.isVersion(bound[1])) {
+                throw fail(bound[0] + ": \"" + bound[1] + "\" is not a Java version; write one such as \"1.8\", "
+                        + "\"11\" or \"17.0.2\"");
+            }
+        }
+        if (min != null && max != null && !min.isEmpty() && !max.isEmpty() && JavaVersions.isEmptyRange(min, max)) {
+            throw fail(minName + " \"" + min + "\" lies above " + maxName + " \"" + max + "\": no Java version "
+                    + "is in that range");
+        }
+    }
+
+    /**
+     * A runtime fetched over a connection that anyone on the way can change is trusted only with
+     * a pinned SHA-256; over HTTPS the pin is still advised.
+     */
+    private void checkDownload(Map<Integer, String> narrow, Object rawKeys) throws PackerException {
+        String pin = narrow.get(KEY_DOWNLOAD_SHA256);
+        String pinName = settingName(KEY_DOWNLOAD_SHA256, "runtimeDownloadSha256", rawKeys);
+        if (pin != null && !pin.matches("[0-9a-fA-F]{64}")) {
+            throw fail(pinName + " must be 64 hexadecimal digits (a SHA-256)");
+        }
+        String url = narrow.get(KEY_DOWNLOAD_URL);
+        if (url == null || url.isEmpty()) {
+            return;
+        }
+        String urlName = settingName(KEY_DOWNLOAD_URL, "runtimeDownloadUrl", rawKeys);
+        boolean https = url.regionMatches(true, 0, "https://", 0, 8);
+        boolean plain = url.regionMatches(true, 0, "http://", 0, 7) || url.regionMatches(true, 0, "ftp://", 0, 6);
+        if (plain && pin == null) {
+            throw fail(urlName + " \"" + url + "\" is a plain download that anyone on the way can change; "
+                    + "use https:// or give the archive's SHA-256 in \"runtimeDownloadSha256\" or "
+                    + "\"runtimeDownloadPinFrom\"");
+        }
+        if (https && pin == null) {
+            warnings.add(urlName + " has no SHA-256 pin: the installer trusts whatever the server sends; set "
+                    + "\"runtimeDownloadSha256\" or \"runtimeDownloadPinFrom\"");
+        }
+    }
+
+    /** How a message names a key: as the raw key when "keys" set it, else by its setting. */
+    private static String settingName(int key, String setting, Object rawKeys) {
+        if (rawKeys instanceof Map && ((Map<?, ?>) rawKeys).get(Integer.toString(key)) != null) {
+            return "keys." + key;
+        }
+        return "\"" + setting + "\"";
     }
 
     private static void putIfSet(Map<Integer, String> map, int key, String value) {
@@ -692,7 +752,7 @@ public final class PackerConfig {
         List<String> allowed = Arrays.asList(names);
         for (String name : object.keySet()) {
             if (!allowed.contains(name)) {
-                throw fail(where + ": unknown field \"" + name + "\"; expected " + String.join(", ", allowed));
+                throw fail(Suggestions.unknownField(where, name, allowed));
             }
         }
     }

@@ -83,26 +83,35 @@ final class ProductSettings {
                 PeResources.Id.of(ICON_GROUPS[1])));
     }
 
-    private void manifest(Object value, Object level) throws PackerException {
-        String executionLevel = "asInvoker";
-        if (level != null) {
-            if (!(level instanceof String) || !Manifests.EXECUTION_LEVELS.contains(level)) {
-                throw fail("\"executionLevel\" must be one of \"" + String.join("\", \"", Manifests.EXECUTION_LEVELS)
-                        + "\"");
-            }
-            executionLevel = (String) level;
-        }
-        byte[] manifest;
-        if (value == null) {
-            manifest = Manifests.standard(executionLevel);
-        } else if (Boolean.FALSE.equals(value)) {
-            if (level != null) {
+    /**
+     * The execution level may stand at the top level or inside "manifest", where "inspect" shows
+     * it; given in both places it must be the same.
+     */
+    private void manifest(Object value, Object topLevel) throws PackerException {
+        if (Boolean.FALSE.equals(value)) {
+            if (topLevel != null) {
                 throw fail("\"executionLevel\" needs a manifest; \"manifest\" is false");
             }
             return;
+        }
+        Map<String, Object> o = value == null ? java.util.Collections.emptyMap() : object(value, "manifest");
+        allowOnly(o, "manifest", "file", "executionLevel");
+        String level = executionLevel(topLevel, "executionLevel");
+        String inner = executionLevel(o.get("executionLevel"), "manifest.executionLevel");
+        if (level != null && inner != null && !level.equals(inner)) {
+            throw fail("\"executionLevel\" is \"" + level + "\" but \"manifest.executionLevel\" is \"" + inner
+                    + "\"; give one of them, or the same value in both");
+        }
+        if (inner != null) {
+            level = inner;
+        }
+        byte[] manifest;
+        if (o.get("file") == null) {
+            if (value != null && inner == null) {
+                throw fail("\"manifest\" needs \"file\" or \"executionLevel\"");
+            }
+            manifest = Manifests.standard(level == null ? "asInvoker" : level);
         } else {
-            Map<String, Object> o = object(value, "manifest");
-            allowOnly(o, "manifest", "file");
             if (level != null) {
                 throw fail("\"executionLevel\" goes into the packer's own manifest, not into \"manifest.file\"");
             }
@@ -113,6 +122,17 @@ final class ProductSettings {
             }
         }
         resources.add(ResourceWriter.Resource.typed(Manifests.RT_MANIFEST, Manifests.APPLICATION_MANIFEST, manifest));
+    }
+
+    private String executionLevel(Object level, String where) throws PackerException {
+        if (level == null) {
+            return null;
+        }
+        if (!(level instanceof String) || !Manifests.EXECUTION_LEVELS.contains(level)) {
+            throw fail("\"" + where + "\" must be one of \"" + String.join("\", \"", Manifests.EXECUTION_LEVELS)
+                    + "\"");
+        }
+        return (String) level;
     }
 
     /** Without a setting the subsystem follows "applicationType": console applications get the console. */
@@ -156,7 +176,7 @@ final class ProductSettings {
         List<String> allowed = Arrays.asList(names);
         for (String name : object.keySet()) {
             if (!allowed.contains(name)) {
-                throw fail(where + ": unknown field \"" + name + "\"; expected " + String.join(", ", allowed));
+                throw fail(Suggestions.unknownField(where, name, allowed));
             }
         }
     }

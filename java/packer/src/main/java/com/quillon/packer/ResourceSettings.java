@@ -242,7 +242,7 @@ final class ResourceSettings {
         List<String> allowed = Arrays.asList(names);
         for (String name : object.keySet()) {
             if (!allowed.contains(name)) {
-                throw fail(where + ": unknown field \"" + name + "\"; expected " + String.join(", ", allowed));
+                throw fail(Suggestions.unknownField(where, name, allowed));
             }
         }
     }

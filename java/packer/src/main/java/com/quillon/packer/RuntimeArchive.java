@@ -29,9 +29,12 @@ final class RuntimeArchive {
     static final String NAME = "jre.tar.gz";
     /** 2000-01-01T00:00:00Z: a fixed entry time, so that packing twice gives the same archive. */
     static final long ENTRY_TIME_MILLIS = 946684800000L;
-    /** The installer's tar reader keeps sizes in a signed 32-bit integer and paths in 6000 characters. */
-    private static final long MAX_ENTRY_SIZE = Integer.MAX_VALUE;
-    private static final int MAX_PATH = 5999;
+    /**
+     * The installer's tar reader keeps sizes in a signed 32-bit integer and a long name with its
+     * terminator in fewer than 6000 bytes.
+     */
+    static final long MAX_ENTRY_SIZE = Integer.MAX_VALUE;
+    static final int MAX_NAME = 5998;
 
     private RuntimeArchive() {
     }
@@ -105,11 +108,9 @@ final class RuntimeArchive {
                 }
                 String relative = dir.relativize(p).toString().replace('\\', '/').replace(p.getFileSystem()
                         .getSeparator(), "/");
-                if (relative.getBytes(StandardCharsets.UTF_8).length + 1 > MAX_PATH) {
-                    throw new PackerException("bundledRuntime: the path " + relative + " is longer than the "
-                            + MAX_PATH + " characters the installer unpacks");
-                }
-                if (Files.isDirectory(p, LinkOption.NOFOLLOW_LINKS)) {
+                boolean directory = Files.isDirectory(p, LinkOption.NOFOLLOW_LINKS);
+                checkEntryName(directory ? relative + "/" : relative);
+                if (directory) {
                     paths.add(relative);
                 } else if (Files.isRegularFile(p)) {
                     if (Files.size(p) > MAX_ENTRY_SIZE) {
@@ -126,6 +127,14 @@ final class RuntimeArchive {
         }
         Collections.sort(paths);
         return paths;
+    }
+
+    /** Refuses an entry name (a directory's with its "/") that the installer cannot read back. */
+    static void checkEntryName(String name) throws PackerException {
+        if (name.getBytes(StandardCharsets.UTF_8).length > MAX_NAME) {
+            throw new PackerException("bundledRuntime: the path " + name + " is longer than the " + MAX_NAME
+                    + " bytes the installer unpacks");
+        }
     }
 
     /** Counts the bytes of the tar stream on their way into the compressor. */

@@ -183,7 +183,28 @@ class PackerConfigTest {
 
     static Stream<Arguments> refusedConfigs() {
         return Stream.of(
-                Arguments.of("unknown setting", "{'mainclass': 'x'}", "unknown setting \"mainclass\""),
+                Arguments.of("unknown setting", "{'mainclass': 'x'}",
+                        "unknown setting \"mainclass\"; did you mean mainClass? known settings are "),
+                Arguments.of("unknown setting nothing like any", "{'colour': 'x'}",
+                        "unknown setting \"colour\"; known settings are "),
+                Arguments.of("min version not a version", "{'minJavaVersion': 'banana'}",
+                        "\"minJavaVersion\": \"banana\" is not a Java version"),
+                Arguments.of("max version with a blank", "{'maxJavaVersion': '11 '}",
+                        "\"maxJavaVersion\": \"11 \" is not a Java version"),
+                Arguments.of("raw min version", "{'keys': {'126': 'latest'}}", "keys.126: \"latest\" is not a"),
+                Arguments.of("empty range", "{'minJavaVersion': '17', 'maxJavaVersion': '11'}",
+                        "\"minJavaVersion\" \"17\" lies above \"maxJavaVersion\" \"11\""),
+                Arguments.of("empty range of old and new numbering",
+                        "{'minJavaVersion': '9', 'keys': {'127': '1.8.0_202'}}",
+                        "\"minJavaVersion\" \"9\" lies above keys.127 \"1.8.0_202\""),
+                Arguments.of("unpinned http download", "{'runtimeDownloadUrl': 'http://example.com/jre.tar.gz'}",
+                        "\"runtimeDownloadUrl\" \"http://example.com/jre.tar.gz\" is a plain download"),
+                Arguments.of("unpinned raw http download", "{'keys': {'150': 'HTTP://example.com/jre.tar.gz'}}",
+                        "keys.150 \"HTTP://example.com/jre.tar.gz\" is a plain download"),
+                Arguments.of("unpinned ftp download", "{'runtimeDownloadUrl': 'ftp://example.com/jre.tar.gz'}",
+                        "\"runtimeDownloadUrl\" \"ftp://example.com/jre.tar.gz\" is a plain download"),
+                Arguments.of("raw pin not a hash", "{'runtimeDownloadUrl': 'http://example.com/jre.tar.gz',"
+                        + " 'keys': {'162': 'abc'}}", "keys.162 must be 64 hexadecimal digits"),
                 Arguments.of("not an object", "[1]", "must be a JSON object"),
                 Arguments.of("narrow key in a language", "{'languages': {'de': {'1016': 'x'}}}",
                         "language \"de\": key 1016 cannot be localized"),
@@ -200,7 +221,7 @@ class PackerConfigTest {
                 Arguments.of("class path separator", "{'classPath': [{'type': 'A', 'value': 'a;b'}]}",
                         "must not contain \";\""),
                 Arguments.of("class path typo", "{'classPath': [{'type': 'A', 'requierd': true, 'value': 'a'}]}",
-                        "unknown field \"requierd\""),
+                        "unknown field \"requierd\"; did you mean required? expected type, required, value"),
                 Arguments.of("class path item kind", "{'classPath': [1]}", "must be a string or an object"),
                 Arguments.of("search entry without value", "{'searchSequence': [{'type': 'A'}]}",
                         "must not be empty for type \"A\""),
@@ -409,5 +430,41 @@ class PackerConfigTest {
                 "{'runtimeDownloadSha256': 5}"}) {
             assertThrows(PackerException.class, () -> content(bad), bad);
         }
+    }
+
+    @ParameterizedTest(name = "[{0}] to [{1}]")
+    @CsvSource(delimiter = '|', value = {
+        "1.8      | 1.8",
+        "1.8.0_20 | 1.8",
+        "1.8      | 1.8.0_20",
+        "1.8      | 9",
+        "11       | 17",
+        "17-ea    | 17",
+        "1.8.     | 1.8",
+        "11.0.2+9 | ''",
+        "''       | 1.7.0_45",
+    })
+    void acceptsVersionRangesThatHoldAVersion(String min, String max) throws Exception {
+        PayloadContent c = content("{'minJavaVersion': '" + min + "', 'maxJavaVersion': '" + max + "'}");
+        assertEquals(min, c.narrow.get(126));
+        assertEquals(max, c.narrow.get(127));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', quoteCharacter = '`', value = {
+        "pinned http      | {'runtimeDownloadUrl': 'http://example.com/j.tar.gz', 'runtimeDownloadSha256': '"
+                + "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef'}                    | false",
+        "pinned raw http  | {'keys': {'150': 'http://example.com/j.tar.gz', '162': '"
+                + "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef'}}                   | false",
+        "unpinned https   | {'runtimeDownloadUrl': 'https://example.com/j.tar.gz'}                        | true",
+        "unpinned raw https | {'keys': {'150': 'HTTPS://example.com/j.tar.gz'}}                           | true",
+        "pinned https     | {'runtimeDownloadUrl': 'https://example.com/j.tar.gz', 'runtimeDownloadSha256': '"
+                + "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef'}                    | false",
+        "no download      | {'keys': {'150': ''}}                                                         | false",
+    })
+    void downloadsArePackedWithAWarningOnlyWhenHttpsLacksAPin(String name, String json, boolean warns)
+            throws Exception {
+        List<String> warnings = load(json).warnings();
+        assertEquals(warns, warnings.stream().anyMatch(w -> w.contains("has no SHA-256 pin")), warnings.toString());
     }
 }

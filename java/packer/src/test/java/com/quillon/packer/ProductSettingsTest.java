@@ -39,6 +39,11 @@ class ProductSettingsTest {
         "level with own manifest    | {'executionLevel': 'asInvoker', 'manifest': {'file': 'm.xml'}} | not into",
         "level without manifest     | {'executionLevel': 'asInvoker', 'manifest': false} | needs a manifest",
         "missing manifest file      | {'manifest': {'file': 'none.xml'}}                 | does not exist",
+        "level inside own manifest  | {'manifest': {'file': 'm.xml', 'executionLevel': 'asInvoker'}} | not into",
+        "unknown level inside       | {'manifest': {'executionLevel': 'admin'}}          | \"manifest.executionLevel\" must be one of",
+        "two different levels       | {'executionLevel': 'asInvoker', 'manifest': {'executionLevel': 'requireAdministrator'}} | give one of them",
+        "empty manifest object      | {'manifest': {}}                                   | needs \"file\" or \"executionLevel\"",
+        "misspelt manifest field    | {'manifest': {'executionlevel': 'asInvoker'}}      | did you mean executionLevel?",
         "unknown subsystem          | {'subsystem': 'native'}                            | \"gui\" or \"console\"",
         "icon of another format     | {'icon': 'm.xml'}                                  | neither an .ico nor a .png",
         "signing without password   | {'signing': {'keystore': 'm.xml', 'alias': 'a'}}   | needs \"password\"",
@@ -61,6 +66,18 @@ class ProductSettingsTest {
         assertEquals("executionLevel=asInvoker, dpiAwareness=PerMonitorV2, PerMonitor, dpiAware=true/pm,"
                 + " longPathAware=true, commonControls6=yes", Manifests.summary(manifest.data));
         assertEquals(0, load("{'manifest': false}").resources.size());
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', value = {
+        "top level           | {'executionLevel': 'requireAdministrator'}                                     ",
+        "inside the manifest | {'manifest': {'executionLevel': 'requireAdministrator'}}                       ",
+        "both, the same      | {'executionLevel': 'requireAdministrator', 'manifest': {'executionLevel': 'requireAdministrator'}}",
+    })
+    void theExecutionLevelGoesIntoThePackersManifestFromEitherPlace(String name, String json) throws Exception {
+        ProductSettings p = load(json);
+        assertEquals(1, p.resources.size());
+        assertTrue(Manifests.summary(p.resources.get(0).data).startsWith("executionLevel=requireAdministrator, "));
     }
 
     @Test

@@ -128,4 +128,44 @@ class RuntimeArchiveTest {
         assertTrue(e.getMessage().contains("is the name bundledRuntime writes"), e.getMessage());
         assertTrue(!Files.exists(dir.resolve("out.exe")));
     }
+
+    @Test
+    void refusesWhatTheInstallerCannotUnpack() throws Exception {
+        Path jre = runtime();
+        // A file of 2 GiB, sparse: refused from its size, before a byte is read.
+        Path big = jre.resolve("lib/big.bin");
+        try (java.io.RandomAccessFile f = new java.io.RandomAccessFile(big.toFile(), "rw")) {
+            f.setLength(RuntimeArchive.MAX_ENTRY_SIZE + 1);
+        }
+        assertRefused(jre, "lib/big.bin is 2 GB or larger");
+        Files.delete(big);
+        // Neither file nor directory: a named pipe, a link to a directory.
+        Path fifo = jre.resolve("lib/pipe");
+        assertEquals(0, new ProcessBuilder("mkfifo", fifo.toString()).inheritIO().start().waitFor());
+        assertRefused(jre, "pipe is neither a file nor a directory");
+        Files.delete(fifo);
+        Path link = Files.createSymbolicLink(jre.resolve("lib/elsewhere"), dir);
+        assertRefused(jre, "elsewhere is neither a file nor a directory");
+        Files.delete(link);
+        RuntimeArchive.write(jre, dir.resolve("fine.tar.gz"));
+    }
+
+    private void assertRefused(Path jre, String message) {
+        PackerException e = assertThrows(PackerException.class,
+                () -> RuntimeArchive.write(jre, dir.resolve("refused.tar.gz")));
+        assertTrue(e.getMessage().contains(message), e.getMessage());
+    }
+
+    @Test
+    void namesLongerThanTheInstallerReadsAreRefused() throws Exception {
+        // No file system here holds such paths, so the rule is asked directly: 5998 bytes and
+        // a terminator fit the reader's 6000, and a directory's name carries its "/".
+        String longest = String.join("", java.util.Collections.nCopies(RuntimeArchive.MAX_NAME, "x"));
+        RuntimeArchive.checkEntryName(longest);
+        RuntimeArchive.checkEntryName(longest.substring(1) + "/");
+        for (String name : new String[] {longest + "x", longest + "/", "\u00e9" + longest.substring(1)}) {
+            PackerException e = assertThrows(PackerException.class, () -> RuntimeArchive.checkEntryName(name));
+            assertTrue(e.getMessage().contains("longer than the 5998 bytes"), e.getMessage());
+        }
+    }
 }

@@ -1,0 +1,246 @@
+"""The start-up cache on real runtimes 17 and 25: a first start records, a detached maker
+makes the archive after it ended, later starts map it; anything that no longer fits makes a
+new one; damage and odd cache folders never change what the application does. Included
+files are extracted once into the cache."""
+
+import os
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from harness import winpath
+from harness.java_side import RUNTIME_JAR, ROOT
+from test_real_jvm import printed, probe_jars  # noqa: F401 (fixture)
+
+RUNTIMES = {"17": "17.0.9.2", "25": "25.0.2.1"}
+# kind: runtime, value of QUILLON_STARTUP_CACHE, archive file. Java 25 makes a class-data
+# archive from a class list unless the AOT cache is asked for.
+KINDS = {"17": ("17", None, "app.jsa"), "25": ("25", None, "app.jsa"),
+         "25-aot": ("25", "aot", "app.aot")}
+# The maker waits for the start, then runs java.exe at low priority on two shared cores.
+MAKE_BOUND = 300
+
+
+@pytest.fixture(scope="session")
+def runtime_homes(wine_session):
+    homes = {}
+    for major, version in RUNTIMES.items():
+        done = subprocess.run(["bash", str(ROOT / "scripts" / "fetch-jdk.sh"), version],
+                              env=wine_session.env(), capture_output=True, text=True,
+                              timeout=1800)
+        assert done.returncode == 0, done.stderr
+        homes[major] = Path(done.stdout.strip().splitlines()[-1])
+    return homes
+
+
+@pytest.fixture
+def cache_app(pack, probe_jars, runtime_homes, test_dir):  # noqa: F811
+    def pack_app(major, name="app.exe", **settings):
+        config = {"applicationName": "Probe", "applicationType": "console",
+                  "mainClass": "probe.Probe",
+                  "classPath": [{"type": "S", "required": True, "value": "lib"}],
+                  "searchSequence": [{"type": "A", "value": winpath(runtime_homes[major])}],
+                  "includedFiles": [{"name": "runtime.jar", "source": str(RUNTIME_JAR)}],
+                  **settings}
+        return pack(config, name=name, files=probe_jars)
+
+    return pack_app
+
+
+@pytest.fixture
+def local(test_dir):
+    path = test_dir / "local"
+    path.mkdir()
+    return path
+
+
+def cache_env(local, kind="17", **extra):
+    return {"LOCALAPPDATA": winpath(local), "QUILLON_STARTUP_CACHE": KINDS[kind][1],
+            "QUILLON_LOG": "yes", **extra}
+
+
+def entries(local):
+    """The cache entry folders of every launcher, by name."""
+    root = local / "quillon" / "startup-cache"
+    return sorted(p for p in root.glob("*/*") if p.is_dir() and not p.name.startswith("files-"))
+
+
+def wait_for_archive(entry: Path, kind):
+    deadline = time.monotonic() + MAKE_BOUND
+    while time.monotonic() < deadline:
+        failed = entry / "failed.txt"
+        assert not failed.exists(), failed.read_text() + (entry / "make.out").read_text()
+        archive = entry / KINDS[kind][2]
+        if archive.exists() and not (entry / "make.job").exists():
+            return archive
+        time.sleep(0.5)
+    pytest.fail(f"no archive in {entry} within {MAKE_BOUND} s")
+
+
+# Notices of Wine, and of Java 25 about calls Wine lacks; they come with or without a cache.
+WINE_NOTICES = ("wine:", "OpenJDK 64-Bit Server VM warning: Attempt to")
+
+
+def console_errors(result):
+    """Standard error without Wine's own notices."""
+    return [line for line in result.stderr_text.splitlines()
+            if not line.startswith(WINE_NOTICES)]
+
+
+def app_lines(result):
+    """What the probe printed, without the class-loading log lines."""
+    return [line for line in printed(result) if not line.startswith("[")
+            and not line.startswith("property tarvo.tempDir")
+            and not line.startswith("property java.class.path")]
+
+
+def start_with_archive(cache_app, run, local, kind):
+    """Packs the probe, records and waits for the archive; the first result and the entry."""
+    exe = cache_app(KINDS[kind][0])
+    first = run(exe, args=["one"], env=cache_env(local, kind), timeout=180)
+    assert first.exit_code == 0, first.stderr_text
+    assert "startup cache: recording into" in first.log
+    [entry] = entries(local)
+    wait_for_archive(entry, kind)
+    return exe, first, entry
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_second_start_maps_the_archive_the_first_one_recorded(cache_app, run, local, kind):
+    exe, first, entry = start_with_archive(cache_app, run, local, kind)
+    assert console_errors(first) == []
+
+    second = run(exe, args=["one"], timeout=180,
+                 env=cache_env(local, kind, JAVA_TOOL_OPTIONS="-Xlog:class+load=info"))
+    assert second.exit_code == 0, second.stderr_text
+    assert f"startup cache: using {winpath(entry)}\\{KINDS[kind][2]}" in second.log
+    # The application's own class comes out of the archive.
+    assert any("probe.Probe source: shared objects file" in line for line in printed(second))
+    assert app_lines(second) == app_lines(first)
+
+
+@pytest.mark.parametrize("change", ["jar", "option"])
+def test_a_changed_class_path_or_option_makes_a_new_archive(cache_app, run, local, test_dir,
+                                                            change):
+    exe, first, entry = start_with_archive(cache_app, run, local, "17")
+    if change == "jar":
+        helper = test_dir / "lib" / "helper.jar"
+        os.utime(helper, (time.time() + 10, time.time() + 10))
+    else:
+        (test_dir / "app.vmoptions").write_text("-Xmx200m\n")
+    again = run(exe, args=["one"], env=cache_env(local), timeout=180)
+    assert again.exit_code == 0, again.stderr_text
+    assert "startup cache: recording into" in again.log
+    assert app_lines(again) == app_lines(first)
+    new = [e for e in entries(local) if e != entry]
+    assert len(new) == 1
+    wait_for_archive(new[0], "17")
+    # Once the new archive exists, the old entry is removed.
+    assert not entry.exists()
+    third = run(exe, args=["one"], env=cache_env(local), timeout=180)
+    assert "startup cache: using" in third.log
+    assert app_lines(third) == app_lines(first)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("damage", ["truncated", "garbage"])
+def test_a_damaged_archive_changes_nothing_the_application_sees(cache_app, run, local, kind,
+                                                                damage):
+    exe, first, entry = start_with_archive(cache_app, run, local, kind)
+    archive = entry / KINDS[kind][2]
+    archive.chmod(0o644)
+    data = archive.read_bytes()
+    archive.write_bytes(data[:len(data) // 3] if damage == "truncated" else b"\x00" * 4096)
+    result = run(exe, args=["one"], env=cache_env(local, kind), timeout=180)
+    assert result.exit_code == 0
+    assert console_errors(result) == []
+    assert app_lines(result) == app_lines(first)
+
+
+def test_unusable_cache_folders_only_mean_no_archive(cache_app, run, local, test_dir):
+    exe = cache_app("17")
+    (local / "quillon").write_text("a file where the cache folder would be")
+    result = run(exe, args=["one"], env=cache_env(local), timeout=180)
+    assert result.exit_code == 0, result.stderr_text
+    assert "startup cache skipped:" in result.log
+    assert "helper: found in a scanned directory" in printed(result)
+
+
+def test_two_starts_at_once_make_one_archive(cache_app, start, run, local, tmp_dir):
+    exe = cache_app("17")
+    runs = [start(exe, args=["one"], env=cache_env(local), timeout=180) for _ in range(2)]
+    results = [r.wait() for r in runs]
+    for result in results:
+        assert result.exit_code == 0, result.stderr_text
+        assert "helper: found in a scanned directory" in printed(result)
+    # Side by side, a run's log is told apart from the other's by nothing but its content.
+    logs = [p.read_text(errors="replace") for p in sorted(tmp_dir.glob("qln_nlog_*"))]
+    assert len(logs) == 2
+    assert sum("startup cache: recording into" in log for log in logs) == 1
+    [entry] = entries(local)
+    wait_for_archive(entry, "17")
+
+
+@pytest.mark.parametrize("switch", ["setting", "environment"])
+def test_switched_off_behaves_as_without_the_cache(cache_app, run, local, tmp_dir, switch):
+    if switch == "setting":
+        exe = cache_app("17", startupCache=False)
+        env = cache_env(local)
+    else:
+        exe = cache_app("17")
+        env = cache_env(local, QUILLON_STARTUP_CACHE="off")
+    result = run(exe, args=["one"], env=env, timeout=180)
+    assert result.exit_code == 0, result.stderr_text
+    assert "startup cache skipped: switched off" in result.log
+    assert "startup cache option" not in result.log
+    assert not (local / "quillon").exists()
+    temp_dir = [line for line in printed(result) if line.startswith("property tarvo.tempDir")]
+    assert temp_dir[0].split(": ", 1)[1].startswith(winpath(tmp_dir) + "\\")
+
+
+def included_dirs(local):
+    return sorted((local / "quillon" / "startup-cache").glob("*/files-*"))
+
+
+def test_included_files_are_extracted_once_and_repaired(cache_app, run, local, test_dir):
+    exe = cache_app("17", startupCache=True)
+    env = cache_env(local)
+    first = run(exe, args=["one"], env=env, timeout=180)
+    assert first.exit_code == 0, first.stderr_text
+    [files] = included_dirs(local)
+    jar = files / "runtime.jar"
+    stamp = jar.stat().st_mtime_ns
+    assert f"property tarvo.tempDir: {winpath(files)}" in printed(first)
+    [entry] = entries(local)
+    wait_for_archive(entry, "17")
+
+    second = run(exe, args=["one"], env=env, timeout=180)
+    assert "included files found complete" in second.log
+    assert jar.stat().st_mtime_ns == stamp
+    assert app_lines(second) == app_lines(first)
+
+    jar.write_bytes(jar.read_bytes()[:100])
+    repaired = run(exe, args=["one"], env=env, timeout=180)
+    assert repaired.exit_code == 0, repaired.stderr_text
+    assert "included files extracted" in repaired.log
+    assert app_lines(repaired) == app_lines(first)
+    # The damaged copy went once the new one was complete.
+    [fresh] = included_dirs(local)
+    assert fresh != files
+    assert (fresh / "runtime.jar").stat().st_size == RUNTIME_JAR.stat().st_size
+
+
+def test_two_launcher_builds_keep_their_included_files_apart(cache_app, run, local, test_dir):
+    a = cache_app("17", name="a.exe")
+    b = cache_app("17", name="b.exe", applicationName="Other build")
+    for exe in (a, b):
+        result = run(exe, args=["one"], env=cache_env(local), timeout=180)
+        assert result.exit_code == 0, result.stderr_text
+    assert len(included_dirs(local)) == 2
+    # Each launcher has its own archive too; both makers finish.
+    both = entries(local)
+    assert len({entry.parent for entry in both}) == 2
+    for entry in both:
+        wait_for_archive(entry, "17")
