@@ -20,7 +20,6 @@
 namespace {
 
 int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int showCommand) {
-    initCommonControls();
     StartMarkers markers = readStartMarkers(commandTail);
     if (markers.reboot) {
         rebootSystem();
@@ -45,8 +44,10 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
     // The runtime's own splash library exists only once a runtime was chosen.
     bool splash = getConfigInt(key::kSplashScreen) != 0;
     bool runtimeSplash = getConfigInt(key::kRuntimeSplashLibrary) != 0;
-    if (splash && !runtimeSplash)
+    if (splash && !runtimeSplash) {
+        initCommonControls();
         showSplashScreen(showCommand);
+    }
 
     enableStartupCache();
     if (extractIncludedFiles(true) != 0)
@@ -55,8 +56,10 @@ int runApplicationLauncher(HINSTANCE instance, const char* commandTail, int show
 
     if (!LoadDLL(true, nullptr, false))
         exitLauncher(83);
-    if (splash && runtimeSplash)
+    if (splash && runtimeSplash) {
+        initCommonControls();
         showSplashScreen(showCommand);
+    }
 
     if (!launchJavaProgram(arguments, true))
         fatalMessageW(key::kMessageStartFailed, nullptr);

@@ -1,6 +1,7 @@
 #include "core/dll_search.h"
 
 #include <map>
+#include <mutex>
 
 #include "core/log.h"
 
@@ -101,8 +102,11 @@ FARPROC systemFunction(const wchar_t* library, const char* name) {
 }
 
 void initCommonControls() {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    if (auto init = systemFunctionAs<BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*)>(
-            L"comctl32.dll", "InitCommonControlsEx"))
-        init(&controls);
+    static std::once_flag done;
+    std::call_once(done, [] {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        if (auto init = systemFunctionAs<BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*)>(
+                L"comctl32.dll", "InitCommonControlsEx"))
+            init(&controls);
+    });
 }

@@ -35,5 +35,7 @@ Function systemFunctionAs(const wchar_t* library, const char* name) {
 }
 
 // The progress bar and the standard classes of the common controls, bound at run time since
-// comctl32 is not on the KnownDLLs list.
+// comctl32 is not on the KnownDLLs list. Only the first call does anything; it belongs right
+// before a window of the launcher's own, since loading the library brings up the display
+// and the themes, a cost a start that shows nothing should not pay.
 void initCommonControls();

@@ -5,6 +5,7 @@
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/temp_lifetime.h"
@@ -54,6 +55,7 @@ void showErrorMessage(const std::string& text) {
     composed = cutToBuffer(composed, kMaxText);
     if (dialogMode) {
         std::string caption = getConfigString(key::kMessageCaption);
+        initCommonControls();
         MessageBoxA(ownerWindow, composed.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
     } else {
         writeToStandardError(composed);
@@ -73,6 +75,7 @@ void showErrorMessageW(const std::wstring& text) {
     composed = cutToBuffer(composed, kMaxText);
     if (dialogMode) {
         std::wstring caption = getConfigWideString(key::kMessageCaption);
+        initCommonControls();
         MessageBoxW(ownerWindow, composed.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
     } else {
         writeToStandardError(toNarrow(composed));

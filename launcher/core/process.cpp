@@ -69,6 +69,7 @@ void offerToShowLog() {
     std::wstring shown = path ? *path : std::wstring();
     std::wstring prompt = L"The following log file will be created:\n\n" + shown +
                           L"\n\nDo you want to open an Explorer window?";
+    initCommonControls();
     if (MessageBoxW(nullptr, prompt.c_str(), productWordW.c_str(), MB_YESNO) != IDYES)
         return;
     wchar_t shortPath[MAX_PATH] = L"";
@@ -170,6 +171,7 @@ void applyConsoleSwitches(const ConsoleSwitches& switches) {
     if (switches.quiet)
         setConsoleErrorMode();
     if (switches.console && !obtainConsole() && switches.consoleRequired) {
+        initCommonControls();
         MessageBoxA(nullptr, "Error: Could not allocate console.", "quillon", MB_OK);
         exitLauncher(1);
     }
