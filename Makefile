@@ -101,7 +101,8 @@ fuzz-test: fuzz-build
 	bash launcher/unit_tests/fuzz/run_fuzzers.sh 20
 
 # Timings side by side under one warm Wine, after `make build`; JSON in build/bench/.
-# BENCH_ARGS="--reps 9 --only start" narrows or lengthens the run.
+# BENCH_ARGS="--reps 9 --only start" narrows or lengthens the run; "--baseline-stub OLD.exe"
+# adds rows that set this build's application launcher against an older app-launcher.exe.
 bench:
 	python3 scripts/bench/bench.py $(BENCH_ARGS)
 # The sample service under Wine: install, start, a crash and its restart, status, a stop that
