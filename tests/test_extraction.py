@@ -202,6 +202,10 @@ def test_a_start_sweeps_only_directories_whose_owners_have_ended(pack, run, tmp_
     (tmp_dir / "tvo3C4D.tmp").write_bytes(b"")
     stranger = tmp_dir / "tvo5E6F.tmp_dirX"
     stranger.mkdir()
+    # Name files whose directory is already gone: a marked one of an ended run goes, one
+    # without the mark stays.
+    (tmp_dir / "tvo7A8B.tmp").write_bytes(b"held by its launcher\r\n")
+    (tmp_dir / "tvo9C0D.tmp").write_bytes(b"something else's\r\n")
     exe = pack(config([]))
     result = run(exe, env={"QUILLON_LOG": "yes"})
     assert result.exit_code == 83
@@ -209,3 +213,6 @@ def test_a_start_sweeps_only_directories_whose_owners_have_ended(pack, run, tmp_
     assert f"removed ended temp dir {winpath(ended)}\n" in result.log
     assert (unmarked / "a.txt").is_file() and (tmp_dir / "tvo3C4D.tmp").is_file()
     assert stranger.is_dir()
+    assert not (tmp_dir / "tvo7A8B.tmp").exists()
+    assert f"removed ended temp name {winpath(tmp_dir / 'tvo7A8B.tmp')}\n" in result.log
+    assert (tmp_dir / "tvo9C0D.tmp").is_file()

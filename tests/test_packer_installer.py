@@ -14,7 +14,8 @@ from test_installer_real import marks, setup_jar  # noqa: F401 (fixture)
 from test_packer_signing import keystore, need, sign_with_osslsigncode  # noqa: F401 (fixture)
 
 TEXTS = {"20013": "Setup Test", "20016": "The installer is damaged."}
-ENV = {"TARVO_LOG": "yes"}
+# The tests look at the unpacked runtime after the run: it stays until the next start.
+ENV = {"TARVO_LOG": "yes", "QLN_TEST_NO_CLEANUP_AFTER_EXIT": "1"}
 
 
 def installer_config(setup_jar, java_home, **settings):

@@ -186,6 +186,21 @@ void removeIfEnded(const std::wstring& directory, DWORD foundAttributes) {
     }
 }
 
+// A name file whose directory is gone: left when its owner ended between removing the one
+// and the other, or before it made the directory. Only an ended owner lets it be opened alone.
+void removeIfOrphanNameFile(const std::wstring& nameFile) {
+    UniqueFile exclusive(openNameFile(nameFile, GENERIC_READ | READ_CONTROL | DELETE, 0, false));
+    if (!exclusive || !isOwnPlainFile(nameFile, exclusive.get()) ||
+        !carriesOwnerMark(exclusive.get()))
+        return;
+    WIN32_FIND_DATAW entry;
+    UniqueFind directories(FindFirstFileW(extendedPath(nameFile + L"_dir*").c_str(), &entry));
+    if (directories)
+        return;  // the directory's own removal takes the name file with it
+    if (deleteThroughHandle(exclusive.get()))
+        logMessage("removed ended temp name %S", nameFile.c_str());
+}
+
 } // namespace
 
 bool holdTempName(const std::string& nameFile) {
@@ -253,16 +268,30 @@ void sweepEndedTempDirectories(const std::wstring& tempDirectory) {
         base += L'\\';
     WIN32_FIND_DATAW entry;
     UniqueFind search(FindFirstFileW(extendedPath(base + L"tvo*.tmp_dir*").c_str(), &entry));
-    if (!search)
-        return;
     std::vector<Entry> candidates;
-    do {
+    while (search) {
         if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             candidates.push_back({base + entry.cFileName, entry.dwFileAttributes});
-    } while (FindNextFileW(search.get(), &entry));
-    search.reset();
+        if (!FindNextFileW(search.get(), &entry))
+            search.reset();
+    }
     for (const Entry& candidate : candidates)
         removeIfEnded(candidate.name, candidate.attributes);
+
+    std::vector<std::wstring> nameFiles;
+    search.reset(FindFirstFileW(extendedPath(base + L"tvo*.tmp").c_str(), &entry));
+    if (!search)
+        return;
+    do {
+        std::wstring name = entry.cFileName;
+        // The pattern also matches longer names on some systems; only "<...>.tmp" itself.
+        if (!(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+            name.size() > 4 && name.compare(name.size() - 4, 4, L".tmp") == 0)
+            nameFiles.push_back(base + name);
+    } while (FindNextFileW(search.get(), &entry));
+    search.reset();
+    for (const std::wstring& nameFile : nameFiles)
+        removeIfOrphanNameFile(nameFile);
 }
 
 namespace {
