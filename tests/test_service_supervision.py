@@ -40,7 +40,10 @@ def service_process_pids(test_dir, exe_name):
             cmdline = open(f"/proc/{pid}/cmdline", "rb").read()
         except OSError:
             continue
-        if exe_name.encode() in cmdline and b"__qln_restart" not in cmdline:
+        # The child and the launcher's own helper copies (cleanup after exit, cache maker)
+        # run the same exe; the service process is the one without a marker.
+        markers = (b"__qln_restart", b"__qln_cleanup", b"__qln_startup_cache")
+        if exe_name.encode() in cmdline and not any(m in cmdline for m in markers):
             found.append(pid)
     return found
 
