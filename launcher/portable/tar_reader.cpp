@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -95,21 +96,29 @@ bool parsePaxRecords(std::string_view data, PaxRecords& records) {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-// Components joined by "\\", without empty and "." components.
-std::string canonicalPath(std::string_view path) {
-    std::string result;
+// The components between separators, without empty and "." ones.
+std::vector<std::string_view> pathComponents(std::string_view path) {
+    std::vector<std::string_view> components;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = start;
         while (end < path.size() && !isSeparator(path[end]))
             end++;
         std::string_view component = path.substr(start, end - start);
-        if (!component.empty() && component != ".") {
-            if (!result.empty())
-                result.push_back('\\');
-            result.append(component);
-        }
+        if (!component.empty() && component != ".")
+            components.push_back(component);
         start = end + 1;
+    }
+    return components;
+}
+
+// Components joined by "\\".
+std::string canonicalPath(std::string_view path) {
+    std::string result;
+    for (std::string_view component : pathComponents(path)) {
+        if (!result.empty())
+            result.push_back('\\');
+        result.append(component);
     }
     return result;
 }
@@ -390,15 +399,7 @@ bool isSafeTarPath(std::string_view path) {
         return false;
     if (path.find(':') != std::string_view::npos)
         return false;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = start;
-        while (end < path.size() && !isSeparator(path[end]))
-            end++;
-        std::string_view component = path.substr(start, end - start);
-        start = end + 1;
-        if (component.empty() || component == ".")
-            continue;
+    for (std::string_view component : pathComponents(path)) {
         if (component == ".." || component.back() == '.' || component.back() == ' ' ||
             isDeviceName(component))
             return false;
