@@ -101,11 +101,11 @@ class WineSession:
                        stderr=subprocess.DEVNULL)
         self._boot(env)
         for key, name, value in PREFIX_SETTINGS:
-            self.wine("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+            self._reg_add(key, name, value)
         if self.environment:
             for name, value in self.environment.items():
                 for key in ENVIRONMENT_KEYS:
-                    self.wine("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+                    self._reg_add(key, name, value)
             # The service manager made its services' environment once, when the boot
             # started the first of them: it must start again to see these values.
             subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
@@ -115,6 +115,16 @@ class WineSession:
             self._boot(env, self.environment.get("WINEDLLOVERRIDES"))
         self.boot_seconds = time.monotonic() - started
         return self
+
+    def _reg_add(self, key, name, value):
+        # Wine's reg.exe now and then exits with 1 and no word on a loaded machine; the same
+        # command succeeds on the next try.
+        for attempt in range(3):
+            done = self.wine("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f",
+                             check=attempt == 2)
+            if done.returncode == 0:
+                return
+            time.sleep(0.5)
 
     @staticmethod
     def _boot(env, dll_overrides=None):
