@@ -65,6 +65,11 @@ public class Service {
         for (String arg : args) {
             text.append("arg: ").append(arg).append('\n');
         }
+        for (String option : ManagementFactory.getRuntimeMXBean().getInputArguments()) {
+            if (option.startsWith("-XX:SharedArchiveFile") || option.startsWith("-XX:DumpLoadedClassList")) {
+                text.append("archive option: ").append(option).append('\n');
+            }
+        }
         write(new File(dir, "started"), text.toString(), false);
         write(new File(dir, "starts"), pid + "\n", true);
         System.out.println("service output line");
@@ -358,3 +363,59 @@ def test_priority_value_sets_the_childs_priority_class(java_service, services, r
     assert wait_for(lambda: (files / "started").is_file())
     assert child_priority(run, probe, files) == expected
     assert services.command(exe, "/stop").exit_code == 0
+
+
+def service_cache_entry(wine_session, test_dir):
+    """The start-up cache entry whose class path lies in this test's folder, in the profile
+    of whichever user the service ran as."""
+    roots = ("users/*/AppData/Local/quillon/startup-cache/*/*",
+             "windows/system32/config/systemprofile/AppData/Local/quillon/startup-cache/*/*")
+    for root in roots:
+        for entry in wine_session.drive_c.glob(root):
+            record = entry / "fingerprint.txt"
+            if record.is_file() and winpath(test_dir) in record.read_text(errors="replace"):
+                return entry
+    return None
+
+
+def read_or_empty(path):
+    return path.read_text() if path.is_file() else ""
+
+
+def archive_options(files):
+    return [line[len("archive option: "):] for line in (files / "started").read_text().splitlines()
+            if line.startswith("archive option: ")]
+
+
+def test_service_child_records_then_maps_its_start_up_archive(java_service, services,
+                                                              wine_session, test_dir):
+    # Services take their environment from the registry, where the cache is not switched off.
+    exe, name, files = java_service()
+    assert services.command(exe, "/install").exit_code == 0
+    assert services.command(exe, "/start").exit_code == 0
+    assert wait_for(lambda: beats(files) >= 2), "the application never ran"
+    [recording] = archive_options(files)
+    assert recording.startswith("-XX:DumpLoadedClassList=")
+    first_pid = started_value(files, "pid")
+    assert services.command(exe, "/stop").exit_code == 0
+
+    # The maker runs once the child has ended.
+    assert wait_for(lambda: (e := service_cache_entry(wine_session, test_dir)) is not None
+                    and (e / "app.jsa").is_file() and not (e / "make.job").exists(),
+                    timeout=300), "no archive was made"
+    entry = service_cache_entry(wine_session, test_dir)
+
+    (files / "started").unlink()
+    before = beats(files)
+    assert services.command(exe, "/start").exit_code == 0
+    assert wait_for(lambda: "pid: " in read_or_empty(files / "started")
+                    and beats(files) >= before + 2), "the application never ran again"
+    assert started_value(files, "pid") != first_pid
+    # The service names the profile by its drive letter, the test by the prefix's folder.
+    [mapped] = archive_options(files)
+    assert mapped.startswith("-XX:SharedArchiveFile=")
+    assert mapped.endswith("\\" + "\\".join(entry.parts[-4:]) + "\\app.jsa")
+    assert services.command(exe, "/stop").exit_code == 0
+    assert (files / "stopped").read_text() == "listener ran\nlistener ran\n"
+    assert services.command(exe, "/uninstall").exit_code == 0
+    assert wait_for(lambda: not launcher_pids(test_dir), timeout=60), "a process is left"

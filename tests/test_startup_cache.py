@@ -3,6 +3,7 @@ makes the archive after it ended, later starts map it; anything that no longer f
 new one; damage and odd cache folders never change what the application does. Included
 files are extracted once into the cache."""
 
+import contextlib
 import os
 import subprocess
 import time
@@ -11,6 +12,7 @@ from pathlib import Path
 import pytest
 
 from harness import winpath
+from service_support import launcher_pids
 from harness.java_side import RUNTIME_JAR, ROOT
 from test_real_jvm import printed, probe_jars  # noqa: F401 (fixture)
 
@@ -96,9 +98,9 @@ def app_lines(result):
             and not line.startswith("property java.class.path")]
 
 
-def start_with_archive(cache_app, run, local, kind):
+def start_with_archive(cache_app, run, local, kind, **settings):
     """Packs the probe, records and waits for the archive; the first result and the entry."""
-    exe = cache_app(KINDS[kind][0])
+    exe = cache_app(KINDS[kind][0], **settings)
     first = run(exe, args=["one"], env=cache_env(local, kind), timeout=180)
     assert first.exit_code == 0, first.stderr_text
     assert "startup cache: recording into" in first.log
@@ -121,11 +123,20 @@ def test_second_start_maps_the_archive_the_first_one_recorded(cache_app, run, lo
     assert app_lines(second) == app_lines(first)
 
 
-@pytest.mark.parametrize("change", ["jar", "option"])
-def test_a_changed_class_path_or_option_makes_a_new_archive(cache_app, run, local, test_dir,
-                                                            change):
-    exe, first, entry = start_with_archive(cache_app, run, local, "17")
-    if change == "jar":
+@pytest.mark.parametrize("change", ["jar", "option", "runtime"])
+def test_a_changed_class_path_option_or_runtime_makes_a_new_archive(cache_app, run, local,
+                                                                    test_dir, runtime_homes,
+                                                                    change):
+    # The runtime is found through a link, so that another one can take its place unseen by
+    # the launcher's configuration.
+    runtime = test_dir / "jre"
+    runtime.symlink_to(runtime_homes["17"], target_is_directory=True)
+    exe, first, entry = start_with_archive(
+        cache_app, run, local, "17", searchSequence=[{"type": "A", "value": winpath(runtime)}])
+    if change == "runtime":
+        runtime.unlink()
+        runtime.symlink_to(runtime_homes["25"], target_is_directory=True)
+    elif change == "jar":
         helper = test_dir / "lib" / "helper.jar"
         os.utime(helper, (time.time() + 10, time.time() + 10))
     else:
@@ -172,6 +183,54 @@ def test_unusable_cache_folders_only_mean_no_archive(cache_app, run, local, test
     assert "helper: found in a scanned directory" in printed(result)
 
 
+@contextlib.contextmanager
+def immutable(directory: Path):
+    """Nothing can be created, removed or renamed in `directory`, not even by root (the tests
+    run as root, to whom file modes are no obstacle)."""
+    subprocess.run(["chattr", "+i", str(directory)], check=True)
+    try:
+        yield
+    finally:
+        subprocess.run(["chattr", "-i", str(directory)], check=True)
+
+
+@pytest.mark.parametrize("when", ["before the first start", "after the first start"])
+def test_a_read_only_cache_folder_only_means_no_archive(cache_app, run, local, test_dir, when):
+    exe = cache_app("17")
+    env = cache_env(local)
+    if when == "before the first start":
+        locked = local / "quillon"
+        locked.mkdir()
+        reference = None
+    else:
+        reference = run(exe, args=["one"], env=env, timeout=180)
+        assert reference.exit_code == 0, reference.stderr_text
+        [entry] = entries(local)
+        wait_for_archive(entry, "17")
+        locked = entry.parent
+        # A changed option needs a new entry beside the old one.
+        (test_dir / "app.vmoptions").write_text("-Xmx200m\n")
+    with immutable(locked):
+        result = run(exe, args=["one"], env=env, timeout=180)
+        assert result.exit_code == 0, result.stderr_text
+        assert console_errors(result) == []
+        assert "startup cache skipped:" in result.log
+        assert "startup cache: recording" not in result.log
+        assert "helper: found in a scanned directory" in printed(result)
+        if reference is not None:
+            assert app_lines(result) == app_lines(reference)
+        assert wait_for_no_process(test_dir), "a process is left"
+
+
+def wait_for_no_process(test_dir, timeout=60):
+    deadline = time.monotonic() + timeout
+    while launcher_pids(test_dir):
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.5)
+    return True
+
+
 def test_two_starts_at_once_make_one_archive(cache_app, start, run, local, tmp_dir):
     exe = cache_app("17")
     runs = [start(exe, args=["one"], env=cache_env(local), timeout=180) for _ in range(2)]
@@ -183,6 +242,8 @@ def test_two_starts_at_once_make_one_archive(cache_app, start, run, local, tmp_d
     logs = [p.read_text(errors="replace") for p in sorted(tmp_dir.glob("qln_nlog_*"))]
     assert len(logs) == 2
     assert sum("startup cache: recording into" in log for log in logs) == 1
+    # The later of the two waited for the extraction of the other instead of making its own.
+    assert len(included_dirs(local)) == 1
     [entry] = entries(local)
     wait_for_archive(entry, "17")
 
@@ -205,7 +266,8 @@ def test_switched_off_behaves_as_without_the_cache(cache_app, run, local, tmp_di
 
 
 def included_dirs(local):
-    return sorted((local / "quillon" / "startup-cache").glob("*/files-*"))
+    return sorted(p for p in (local / "quillon" / "startup-cache").glob("*/files-*")
+                  if p.is_dir())
 
 
 def test_included_files_are_extracted_once_and_repaired(cache_app, run, local, test_dir):
@@ -248,3 +310,26 @@ def test_two_launcher_builds_keep_their_included_files_apart(cache_app, run, loc
     assert len({entry.parent for entry in both}) == 2
     for entry in both:
         wait_for_archive(entry, "17")
+
+
+@pytest.mark.parametrize("args, code", [(["one"], 0), (["--exit", "7"], 7)],
+                         ids=["main returns", "System.exit"])
+def test_a_run_served_from_the_cache_removes_its_own_temp_directory(cache_app, run, local,
+                                                                    tmp_dir, args, code):
+    # No helper copy may do the launcher's work here: the seam keeps any copy from starting,
+    # so what is gone at the exit went with the process itself.
+    env = cache_env(local, QLN_TEST_NO_CLEANUP_AFTER_EXIT="1")
+    result = run(cache_app("17"), args=args, env=env, timeout=180)
+    assert result.exit_code == code, result.stderr_text
+    assert "included files extracted" in result.log
+    assert "Temp dir3:" in result.log
+    assert sorted(p.name for p in tmp_dir.glob("tvo*")) == []
+    [entry] = entries(local)
+    wait_for_archive(entry, "17")
+
+    # Without the cache the runtime holds the extracted jars to the end: only the copy
+    # could remove them, and the seam kept it from starting.
+    env["QUILLON_STARTUP_CACHE"] = "off"
+    result = run(cache_app("17"), args=args, env=env, timeout=180)
+    assert result.exit_code == code, result.stderr_text
+    assert list(tmp_dir.glob("tvo*.tmp_dir*"))

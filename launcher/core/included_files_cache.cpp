@@ -26,6 +26,9 @@ constexpr wchar_t kMarker[] = L".complete";
 constexpr wchar_t kPrefix[] = L"files-";
 // A damaged extraction is left for the sweep and redone beside it, at most this often.
 constexpr int kMaxAttempts = 5;
+// How long a start waits for another one that extracts the same files.
+constexpr DWORD kExtractionWaitMs = 120000;
+constexpr DWORD kExtractionPollMs = 50;
 
 struct Included {
     std::string name;
@@ -150,6 +153,21 @@ void removeTree(const std::wstring& directory, int depth) {
     RemoveDirectoryW(directory.c_str());
 }
 
+// The lock beside an extraction directory, held while one start looks at or fills it: a
+// start that finds the directory half-written waits for the one writing it instead of
+// writing a second copy (which would give the two starts different class paths).
+UniqueFile lockExtraction(const std::wstring& directory) {
+    std::wstring lock = directory + L".lock";
+    for (DWORD waited = 0;; waited += kExtractionPollMs) {
+        UniqueFile held(CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD error = GetLastError();
+        if (held || error != ERROR_SHARING_VIOLATION || waited >= kExtractionWaitMs)
+            return held;
+        Sleep(kExtractionPollMs);
+    }
+}
+
 // Other extractions of this launcher (older builds, damaged ones) whose marker nobody holds.
 void removeUnusedExtractions(const std::wstring& parent, const std::wstring& keep) {
     WIN32_FIND_DATAW found;
@@ -165,6 +183,7 @@ void removeUnusedExtractions(const std::wstring& parent, const std::wstring& kee
         if (!DeleteFileW(marker.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
             continue;  // in use by a running start
         removeTree(path, 1);
+        DeleteFileW((path + L".lock").c_str());
     } while (FindNextFileW(search.get(), &found));
 }
 
@@ -211,19 +230,28 @@ bool useCache() {
         UniqueFile marker = openCompleteDirectory(directory, *files);
         bool extracted = false;
         if (!marker) {
-            // Only a directory this start creates is written into; any other is someone's.
-            if (!CreateDirectoryW(directory.c_str(), nullptr))
-                continue;
-            logMessage("extracting the included files into the cache");
-            if (!extractInto(directory, launcher.get(), *files)) {
-                logError("extracting into the cache failed (%d)", static_cast<int>(GetLastError()));
-                removeTree(directory, 1);
+            UniqueFile lock = lockExtraction(directory);
+            if (!lock)
                 return false;
-            }
             marker = openCompleteDirectory(directory, *files);
-            extracted = true;
-            if (!marker)
-                continue;
+            if (!marker) {
+                // Only a directory this start creates is written into. One that is there
+                // and incomplete while the lock is held is nobody's work in progress: it is
+                // damaged, and the next name is tried.
+                if (!CreateDirectoryW(directory.c_str(), nullptr))
+                    continue;
+                logMessage("extracting the included files into the cache");
+                if (!extractInto(directory, launcher.get(), *files)) {
+                    logError("extracting into the cache failed (%d)",
+                             static_cast<int>(GetLastError()));
+                    removeTree(directory, 1);
+                    return false;
+                }
+                marker = openCompleteDirectory(directory, *files);
+                extracted = true;
+                if (!marker)
+                    continue;
+            }
         }
         std::string narrow;
         if (fitsCodePage(directory, fileCodePage()))

@@ -499,7 +499,7 @@ void setLauncherTempDirectory(const std::string& directory) {
     launcherTempDirectory = directory;
 }
 
-void createLauncherTempDir() {
+void createLauncherTempDir(bool cleanupAfterExit) {
     std::string temp = getTempDirectory();
     sweepEndedTempDirectories(toWide(temp, fileCodePage()));
     logMessage("tempPath is %s", temp.c_str());
@@ -529,7 +529,8 @@ void createLauncherTempDir() {
             CreateDirectoryW(fileNameForWide(directory).c_str(), protectedDirectory.get())) {
             launcherTempDirectory = directory;
             allowDllDirectory(toWide(directory, fileCodePage()));
-            startCleanupAfterExit();
+            if (cleanupAfterExit)
+                startCleanupAfterExit();
             return;
         }
         logMessage("Could not create dir (%d)", static_cast<int>(GetLastError()));
@@ -548,10 +549,15 @@ int extractIncludedFiles(bool createTempDir) {
             launcherTempDirectory.clear();
         return 0;
     }
-    if (createTempDir)
-        createLauncherTempDir();
-    if (createTempDir && useIncludedFilesCache())
-        return 0;
+    if (createTempDir) {
+        createLauncherTempDir(false);
+        // From the cache the runtime holds nothing in the run's directory, so the launcher
+        // removes it itself at the end, also at System.exit: no copy needs to wait for this
+        // process.
+        if (useIncludedFilesCache())
+            return 0;
+        startCleanupAfterExit();
+    }
 
     UniqueFile file = openLauncherFile();
     if (!file) {

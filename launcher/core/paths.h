@@ -55,7 +55,9 @@ std::string makePidTempFileName(uint32_t processId);
 // The per-run directory the included files are extracted into; empty when there is none.
 const std::string& getLauncherTempDirectory();
 void setLauncherTempDirectory(const std::string& directory);
-void createLauncherTempDir();
+// With `cleanupAfterExit` the copy that removes the directory after this process starts at
+// once; without it the caller decides (see startCleanupAfterExit).
+void createLauncherTempDir(bool cleanupAfterExit = true);
 
 // Included file names are relative and stay inside the directory they are extracted into.
 bool isSafeIncludedName(const std::string& name);

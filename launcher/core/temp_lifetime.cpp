@@ -297,10 +297,14 @@ void sweepEndedTempDirectories(const std::wstring& tempDirectory) {
 namespace {
 
 const wchar_t kCleanupMarker[] = L"__qln_cleanup";
+bool cleanupArranged = false;
 
 } // namespace
 
+bool cleanupAfterExitArranged() { return cleanupArranged; }
+
 void startCleanupAfterExit() {
+    cleanupArranged = true;
     // Tests that look at what a run left behind keep it until the next start.
     if (testSeam("QLN_TEST_NO_CLEANUP_AFTER_EXIT"))
         return;

@@ -34,6 +34,8 @@ bool removeOwnTempDirectory(const std::string& directory);
 // small detached copy of this program waits for this process to end and then sweeps the
 // temporary directory; no later start is needed.
 void startCleanupAfterExit();
+// True once startCleanupAfterExit was called in this process, whether or not the copy runs.
+bool cleanupAfterExitArranged();
 // The entry of that copy: true when this process is one, after its work is done.
 bool runCleanupIfAsked();
 

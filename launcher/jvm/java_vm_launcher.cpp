@@ -13,6 +13,7 @@
 #include "core/process.h"
 #include "core/single_instance.h"
 #include "core/startup_cache.h"
+#include "core/temp_lifetime.h"
 #include "jvm/jvm_options.h"
 #include "jvm/runtime_search.h"
 #include "portable/java_launch.h"
@@ -228,6 +229,14 @@ std::vector<std::wstring> mainParameters(const ArgumentList& commandLineWords) {
     return parameters;
 }
 
+// The runtime's exit hook: System.exit ends the process without returning here. A run
+// directory that no cleanup copy waits for goes now; the runtime then ends the process.
+void JNICALL removeRunDirectoryAtExit(jint) {
+    const std::string& directory = getLauncherTempDirectory();
+    if (!directory.empty())
+        removeOwnTempDirectory(directory);
+}
+
 } // namespace
 
 void setServiceLauncher() { serviceLauncher = true; }
@@ -263,6 +272,9 @@ bool createJavaVM(const ArgumentList& commandLineWords,
     char outputHookName[] = "vfprintf";
     if (VmOutputHook hook = startupCacheOutputHook())
         vmOptions.push_back({outputHookName, reinterpret_cast<void*>(hook)});
+    char exitHookName[] = "exit";
+    if (!getLauncherTempDirectory().empty() && !cleanupAfterExitArranged())
+        vmOptions.push_back({exitHookName, reinterpret_cast<void*>(&removeRunDirectoryAtExit)});
     JavaVMInitArgs initArgs{};
     initArgs.version = JNI_VERSION_1_2;
     initArgs.nOptions = static_cast<jint>(vmOptions.size());

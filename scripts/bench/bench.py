@@ -539,17 +539,78 @@ def h2_jar():
 
 def h2_app(bench, home, name):
     """The H2 shell as users install it: jars in lib beside the exe, runtime by path."""
+    return packed_app(bench, home, name, "H2 Shell", h2_jar(), H2_ARGS, "h2.exe")
+
+
+def packed_app(bench, home, name, title, jar, main_and_args, exe_name):
     directory = bench.work / name
     lib = directory / "lib"
     lib.mkdir(parents=True, exist_ok=True)
-    shutil.copy(h2_jar(), lib / "h2.jar")
+    shutil.copy(jar, lib / "app.jar")
     shutil.copy(RUNTIME_JAR, lib / "runtime.jar")
-    config = {"applicationName": "H2 Shell", "applicationType": "console",
-              "mainClass": H2_ARGS[0], "arguments": H2_ARGS[1:],
-              "classPath": [{"type": "A", "value": r"lib\h2.jar"},
+    config = {"applicationName": title, "applicationType": "console",
+              "mainClass": main_and_args[0], "arguments": main_and_args[1:],
+              "classPath": [{"type": "A", "value": r"lib\app.jar"},
                             {"type": "A", "value": r"lib\runtime.jar"}],
               "searchSequence": [{"type": "A", "value": winpath(home)}]}
-    return pack(directory, config, name="h2.exe"), directory
+    return pack(directory, config, name=exe_name), directory
+
+
+SWING_SOURCE = """package app;
+
+import java.awt.BorderLayout;
+import java.awt.Graphics;
+import javax.swing.JFrame;
+import javax.swing.JPanel;
+import javax.swing.JScrollPane;
+import javax.swing.JTable;
+import javax.swing.JTree;
+import javax.swing.SwingUtilities;
+
+/** Prints one line at the first paint of its window, then ends. */
+public final class FirstPaint {
+    public static void main(String[] args) {
+        SwingUtilities.invokeLater(() -> {
+            JFrame frame = new JFrame("First paint");
+            JPanel panel = new JPanel(new BorderLayout()) {
+                private boolean painted;
+
+                @Override
+                protected void paintComponent(Graphics graphics) {
+                    super.paintComponent(graphics);
+                    if (!painted) {
+                        painted = true;
+                        System.out.println("painted");
+                        System.out.flush();
+                        SwingUtilities.invokeLater(() -> System.exit(0));
+                    }
+                }
+            };
+            panel.add(new JScrollPane(new JTree()), BorderLayout.WEST);
+            panel.add(new JScrollPane(new JTable(20, 5)), BorderLayout.CENTER);
+            frame.setContentPane(panel);
+            frame.setSize(640, 400);
+            frame.setDefaultCloseOperation(JFrame.EXIT_ON_CLOSE);
+            frame.setVisible(true);
+        });
+    }
+}
+"""
+SWING_ARGS = ["app.FirstPaint"]
+
+
+def swing_jar():
+    """A window with a tree and a table that prints a line at its first paint and ends."""
+    jar = OUT / "first-paint.jar"
+    if not jar.is_file():
+        classes = OUT / "first-paint"
+        source = classes / "src" / "app" / "FirstPaint.java"
+        source.parent.mkdir(parents=True, exist_ok=True)
+        source.write_text(SWING_SOURCE)
+        subprocess.run(["javac", "--release", "8", "-Xlint:-options", "-d", str(classes),
+                        str(source)], check=True)
+        subprocess.run(["jar", "cf", str(jar), "-C", str(classes), "app"], check=True)
+    return jar
 
 
 def cache_entries(bench):
@@ -574,27 +635,35 @@ def wait_for_maker(bench, archive_name, count=1):
     raise Skip(f"no archive within {MAKE_BOUND} s")
 
 
-def bench_startup_cache(bench, home, aot=False):
-    """The H2 shell through the launcher with its start-up cache: the first (recording)
+APPS = {"H2": (h2_jar, H2_ARGS), "Swing": (swing_jar, SWING_ARGS)}
+
+
+def bench_startup_cache(bench, home, app="H2", aot=False):
+    """An application through the launcher with its start-up cache: the first (recording)
     start and later (archived) starts against java.exe -cp without an archive and with the
-    launcher's archive given by hand. With `aot` the launcher makes an AOT cache (Java 25)."""
+    launcher's archive given by hand. H2's shell loads about 1,500 classes before its first
+    line; the Swing case prints at its window's first paint. With `aot` the launcher makes an
+    AOT cache (Java 25)."""
     version = home.name.split("-", 1)[-1]
     major = int(version.split(".")[0])
-    tag = f"JDK {major}{' AOT' if aot else ''}"
+    tag = f"JDK {major}{' AOT' if aot else ''} {app}"
     if major < 10 or (aot and major < 25):
         raise Skip(f"{tag} has no archive mechanism the launcher uses")
     archive_name = "app.aot" if aot else "app.jsa"
-    exe, directory = h2_app(bench, home, f"h2-{version}")
+    make_jar, main_and_args = APPS[app]
+    exe, directory = packed_app(bench, home, f"{app.lower()}-{version}{'-aot' if aot else ''}",
+                                app, make_jar(), main_and_args, "app.exe")
     java = str(home / "bin" / "java.exe")
-    class_path = f"{winpath(directory / 'lib' / 'h2.jar')}"
+    class_path = f"{winpath(directory / 'lib' / 'app.jar')}"
     env = bench.cache_env({"QUILLON_STARTUP_CACHE": "aot"} if aot else None)
     shutil.rmtree(bench.cache_root(), ignore_errors=True)
 
     def launcher():
-        return bench.wine(exe, watch_first_line=True, env=env)
+        return checked(bench.wine(exe, watch_first_line=True, env=env), tag)
 
     def plain():
-        return bench.run(["wine", java, "-cp", class_path, *H2_ARGS], watch_first_line=True)
+        return checked(bench.run(["wine", java, "-cp", class_path, *main_and_args],
+                                 watch_first_line=True), tag)
 
     # First starts: each one records, and its maker is awaited before the next timed run.
     def recording():
@@ -606,9 +675,9 @@ def bench_startup_cache(bench, home, aot=False):
     a, b = bench.interleave(recording, plain)
     archive = wait_for_maker(bench, archive_name)
     size = {"archive_mb": round(archive.stat().st_size / MB, 1)}
-    bench.row(f"{tag} H2 first start (recording) / java -cp", "launcher recording",
+    bench.row(f"{tag} first start (recording) / java -cp", "launcher recording",
               medians(a, "first_line"), "java.exe -cp", medians(b, "first_line"), extra=size)
-    bench.row(f"{tag} H2 first start exit / java -cp", "launcher recording", medians(a, "exit"),
+    bench.row(f"{tag} first start exit / java -cp", "launcher recording", medians(a, "exit"),
               "java.exe -cp", medians(b, "exit"), note="the maker runs after the exit")
 
     # Later starts map the archive the last recording made.
@@ -619,16 +688,23 @@ def bench_startup_cache(bench, home, aot=False):
                ["-Xshare:auto", f"-XX:SharedArchiveFile={winpath(archive)}"])
 
     def archived_plain():
-        return bench.run(["wine", java, *by_hand, archived_path, *H2_ARGS], watch_first_line=True)
+        return checked(bench.run(["wine", java, *by_hand, archived_path, *main_and_args],
+                                 watch_first_line=True), tag)
 
     launcher()
     a, b = bench.interleave(launcher, plain)
-    bench.row(f"{tag} H2 archived: launcher / java -cp", "launcher archived",
+    bench.row(f"{tag} archived: launcher / java -cp", "launcher archived",
               medians(a, "first_line"), "java.exe -cp", medians(b, "first_line"), extra=size)
     a, b = bench.interleave(launcher, archived_plain)
-    bench.row(f"{tag} H2 archived: launcher / java same archive", "launcher archived",
+    bench.row(f"{tag} archived: launcher / java same archive", "launcher archived",
               medians(a, "first_line"), "java.exe + archive", medians(b, "first_line"),
               extra=size)
+
+
+def checked(sample, tag):
+    if sample.first_line is None:
+        raise Skip(f"{tag}: no first line (exit status {sample.status})")
+    return sample
 
 
 def bench_included_cache(bench, size_mb=100):
@@ -706,7 +782,7 @@ def bench_baseline(bench, homes, baseline):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--reps", type=int, default=int(os.environ.get("BENCH_REPS", "5")))
+    parser.add_argument("--reps", type=int, default=int(os.environ.get("BENCH_REPS", "7")))
     parser.add_argument("--jdk", action="append", default=[], help="a runtime home (repeatable)")
     parser.add_argument("--runtime-jar", help="the runtime library to start with (default: "
                         "build/dist/runtime.jar), to compare a change of its start-up path")
@@ -740,10 +816,11 @@ def main():
     if homes:
         groups.append(("cache", "cache", lambda: bench_cache(bench, homes[-1])))
     for home in homes:
-        groups.append(("startupcache", f"start-up cache on {home.name}",
-                       lambda h=home: bench_startup_cache(bench, h)))
+        for app in APPS:
+            groups.append(("startupcache", f"start-up cache, {app} on {home.name}",
+                           lambda h=home, a=app: bench_startup_cache(bench, h, a)))
         if int(home.name.split("-", 1)[-1].split(".")[0]) >= 25:
-            groups.append(("startupcache", f"start-up cache (AOT) on {home.name}",
+            groups.append(("startupcache", f"start-up cache (AOT), H2 on {home.name}",
                            lambda h=home: bench_startup_cache(bench, h, aot=True)))
     groups.append(("startupcache", "included files cache", lambda: bench_included_cache(bench)))
     groups.append(("overhead", "overhead", lambda: bench_overhead(bench)))
