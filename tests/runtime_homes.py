@@ -76,11 +76,14 @@ class RuntimeHome:
         """The path as the launcher normalizes it: full and lower-case."""
         return winpath(self.root).lower() + "\\" + relative.lower()
 
-    def set_output(self, lines=(), exit_code=0, hang=False):
-        """What java.exe prints on standard error and how it ends."""
+    def set_output(self, lines=(), exit_code=0, hang=False, linger_ms=0):
+        """What java.exe prints on standard error and how it ends; with `linger_ms` it leaves
+        a process behind that holds its inherited handles that long."""
         config = [f"err {line}" for line in lines] + [f"exit {exit_code}"]
         if hang:
             config.append("hang")
+        if linger_ms:
+            config.append(f"linger {linger_ms}")
         (self.bin / "stand-in.cfg").write_text("\n".join(config) + "\n", encoding="utf-8")
 
     def probe_runs(self) -> list:

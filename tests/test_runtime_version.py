@@ -1,6 +1,8 @@
 """Judging a runtime by its java.exe: version range, pre-releases, the -version probe, the
 per-user version cache, javaw.exe for GUI applications and the JDK requirement."""
 
+import time
+
 import pytest
 
 from runtime_homes import (checked_exes, log_lines, runtime_home, runtime_loaded,  # noqa: F401
@@ -153,6 +155,21 @@ def test_hanging_probe_is_terminated(pack, run, registry, runtime_home, tmp_dir)
     assert "Exit Code 259\nTerminating process\n" in result.log
     assert not registry.exists(home.cache_key())
     # The output file went with the terminated process.
+    assert list(tmp_dir.glob("tvo*.tmp")) == []
+
+
+def test_probe_output_goes_even_when_the_probe_leaves_a_process_behind(pack, run, registry,
+                                                                       runtime_home, tmp_dir):
+    home = runtime_home("jre", "1.8.0_45")
+    home.set_output([version_line("1.8.0_45")], linger_ms=3000)
+    result = run(app(pack, "A" + home.win()), env=LOG)
+    assert runtime_loaded(result)
+    assert registry.read(home.cache_key(), "Version") == "1.8.0_45"
+    # The process left behind holds the output file it inherited; once it ended, the file
+    # is gone too.
+    deadline = time.monotonic() + 60
+    while list(tmp_dir.glob("tvo*.tmp")) and time.monotonic() < deadline:
+        time.sleep(0.2)
     assert list(tmp_dir.glob("tvo*.tmp")) == []
 
 

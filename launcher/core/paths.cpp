@@ -473,20 +473,21 @@ std::wstring getTempDirectoryW() {
     return wide.empty() ? toWide(withBackslash(choice.narrow), fileCodePage()) : wide;
 }
 
-std::string makeTempFileName() {
+HANDLE createNewTempFile(std::string& nameOut, DWORD access, DWORD share,
+                         SECURITY_ATTRIBUTES* attributes, DWORD flags) {
     std::string directory = getTempDirectory();
     logMessage("tempPath is %s", directory.c_str());
-    std::string result;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        result = directory + "tvo" + randomHex(randomBits()) + ".tmp";
-        UniqueFile file(CreateFileW(fileNameForWide(result).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file)
-            break;
+        nameOut = directory + "tvo" + randomHex(randomBits()) + ".tmp";
+        HANDLE file = CreateFileW(fileNameForWide(nameOut).c_str(), access, share, attributes,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            logMessage("tempFile is %s", nameOut.c_str());
+            return file;
+        }
         logMessage("GetTempFileName failed (last error %d)", static_cast<int>(GetLastError()));
     }
-    logMessage("tempFile is %s", result.c_str());
-    return result;
+    return INVALID_HANDLE_VALUE;
 }
 
 std::string makePidTempFileName(uint32_t processId) {

@@ -49,7 +49,10 @@ bool isWritableDirectory(const std::string& directory);
 // code page; always with a trailing backslash. Fatal (message 1015) when there is none.
 std::string getTempDirectory();
 std::wstring getTempDirectoryW();
-std::string makeTempFileName();
+// A new file "tvo<random>.tmp" in the temp directory, created with these arguments (never one
+// that was there); INVALID_HANDLE_VALUE when no name could be made new.
+HANDLE createNewTempFile(std::string& nameOut, DWORD access, DWORD share,
+                         SECURITY_ATTRIBUTES* attributes, DWORD flags);
 std::string makePidTempFileName(uint32_t processId);
 
 // The per-run directory the included files are extracted into; empty when there is none.

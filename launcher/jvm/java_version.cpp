@@ -31,15 +31,13 @@ DWORD probeTimeout() {
     return kProbeTimeoutMs;
 }
 
-std::string readProbeOutput(const std::string& file) {
-    UniqueFile input(CreateFileA(file.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!input)
+std::string readProbeOutput(HANDLE input) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(input, start, nullptr, FILE_BEGIN))
         return {};
     std::string text(kProbeOutputLimit, '\0');
     DWORD read = 0;
-    if (!ReadFile(input.get(), &text[0], kProbeOutputLimit, &read, nullptr))
+    if (!ReadFile(input, &text[0], kProbeOutputLimit, &read, nullptr))
         read = 0;
     text.resize(read);
     return text;
@@ -83,7 +81,7 @@ std::optional<DWORD> runProbe(const std::string& javaExe, HANDLE output,
     if (exitCode == STILL_ACTIVE) {
         logMessage("Terminating process");
         TerminateProcess(process.hProcess, 1);
-        // The output file can only be deleted once the process let go of it.
+        // Its end closes its handle of the output file, which then goes.
         WaitForSingleObject(process.hProcess, 5000);
     }
     return exitCode;
@@ -121,25 +119,24 @@ bool javaExeForHome(std::string& javaExeOut, const std::string& homeDir) {
 
 bool probeJavaVersion(const std::string& javaExe, const FILETIME& lastWriteTime,
                       std::string& versionOut) {
-    std::string outputFile = makeTempFileName();
+    std::string outputFile;
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    UniqueFile output(CreateFileA(outputFile.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Gone with its last handle: a process the probe leaves running may hold it longer.
+    UniqueFile output(createNewTempFile(outputFile, GENERIC_READ | GENERIC_WRITE | DELETE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        &inheritable, FILE_FLAG_DELETE_ON_CLOSE));
     if (!output) {
         logMessage("Could not create %s (error %d)", outputFile.c_str(),
                    static_cast<int>(GetLastError()));
-        DeleteFileA(outputFile.c_str());
         return false;
     }
     std::optional<DWORD> exitCode = runProbe(javaExe, output.get(), outputFile);
-    output.reset();
 
     bool probed = false;
     if (exitCode && *exitCode != 0 && *exitCode != STILL_ACTIVE) {
         storeCachedVersion(javaExe, lastWriteTime, std::string(kBrokenVersion));
     } else if (exitCode && *exitCode == 0) {
-        if (std::optional<std::string> version = parseVersionOutput(readProbeOutput(outputFile))) {
+        if (std::optional<std::string> version = parseVersionOutput(readProbeOutput(output.get()))) {
             versionOut = *version;
             logMessage("Java version: %s", versionOut.c_str());
             probed = true;
@@ -147,7 +144,6 @@ bool probeJavaVersion(const std::string& javaExe, const FILETIME& lastWriteTime,
             logMessage("no version line in the output of %s", javaExe.c_str());
         }
     }
-    DeleteFileA(outputFile.c_str());
     return probed;
 }
 

@@ -4,6 +4,7 @@
 //   err TEXT     write TEXT and CR LF to standard error, as a runtime prints its version
 //   exit CODE    end with CODE (decimal) once the lines are written; default 0
 //   hang         never end once the lines are written
+//   linger MS    leave a process behind that holds every inherited handle for MS ms
 //
 // Before anything else each run appends its command line to "stand-in-runs.txt" beside it,
 // so tests can count the probes. Without a "stand-in.cfg" it ends with 2.
@@ -56,7 +57,11 @@ bool readFile(const std::wstring& file, std::string& content) {
 
 } // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 3 && std::wstring(argv[1]) == L"--linger") {
+        Sleep(static_cast<DWORD>(_wtoi(argv[2])));
+        return 0;
+    }
     appendLine(besideMe(L"stand-in-runs.txt"), toUtf8(GetCommandLineW()));
     std::string config;
     if (!readFile(besideMe(L"stand-in.cfg"), config))
@@ -81,6 +86,18 @@ int wmain() {
             exitCode = atoi(line.c_str() + 5);
         } else if (line == "hang") {
             hang = true;
+        } else if (line.compare(0, 7, "linger ") == 0) {
+            wchar_t self[MAX_PATH * 4];
+            GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+            std::wstring commandLine = L"java --linger " + std::to_wstring(atoi(line.c_str() + 7));
+            STARTUPINFOW startup{};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION process{};
+            if (CreateProcessW(self, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &process)) {
+                CloseHandle(process.hThread);
+                CloseHandle(process.hProcess);
+            }
         }
     }
     if (hang)
