@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ googletest libgtest-dev
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
     wine wine64 xvfb xauth locales
+    e2fsprogs  # chattr: a folder that even root cannot write to, for the start-up cache tests
     maven openjdk-17-jdk-headless python3-pytest
     osslsigncode python3-pip
     clang libclang-rt-14-dev
