@@ -31,6 +31,16 @@ def launcher_pids(test_dir: Path) -> list:
     return found
 
 
+def wait_for(condition, timeout=120):
+    """True once `condition()` holds, polled every half second; False after `timeout` s."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.5)
+    return False
+
+
 class Services:
     """Names, commands and cleanup of the services one test installs."""
 

@@ -10,7 +10,7 @@ import pytest
 from harness import RegValue, winpath
 from harness.registry import REG_BINARY, REG_DWORD, REG_QWORD
 from harness.java_side import RUNTIME_JAR, compile_java
-from service_support import keep_services_up, launcher_pids, services  # noqa: F401
+from service_support import keep_services_up, launcher_pids, services, wait_for  # noqa: F401
 
 SERVICE_APP = r'''
 package svc;
@@ -208,15 +208,6 @@ def java_service(pack, java_home, service_jars, services, test_dir):
         return pack(config, stub="service-launcher", name=exe_name, files=jars), name, files
 
     return pack_service
-
-
-def wait_for(condition, timeout=120):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.5)
-    return False
 
 
 def started_arguments(files):

@@ -12,7 +12,7 @@ from pathlib import Path
 import pytest
 
 from harness import winpath
-from service_support import launcher_pids
+from service_support import launcher_pids, wait_for
 from harness.java_side import RUNTIME_JAR, ROOT
 from test_real_jvm import printed, probe_jars  # noqa: F401 (fixture)
 
@@ -219,16 +219,7 @@ def test_a_read_only_cache_folder_only_means_no_archive(cache_app, run, local, t
         assert "helper: found in a scanned directory" in printed(result)
         if reference is not None:
             assert app_lines(result) == app_lines(reference)
-        assert wait_for_no_process(test_dir), "a process is left"
-
-
-def wait_for_no_process(test_dir, timeout=60):
-    deadline = time.monotonic() + timeout
-    while launcher_pids(test_dir):
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.5)
-    return True
+        assert wait_for(lambda: not launcher_pids(test_dir), timeout=60), "a process is left"
 
 
 def test_two_starts_at_once_make_one_archive(cache_app, start, run, local, tmp_dir):

@@ -471,22 +471,26 @@ def bench_packer(bench):
               "cat > out", medians(b, "exit"), extra={"peak_mb": {"packer": round(max(s.peak_mb for s in a), 1)}})
 
 
+def app_jar(name, class_name, source):
+    """OUT/<name>.jar holding app.<class_name> compiled from `source`, made once. In a jar
+    like the runtime library, so that every run compared pays for reading jars."""
+    jar = OUT / f"{name}.jar"
+    if not jar.is_file():
+        classes = OUT / name
+        source_file = classes / "src" / "app" / f"{class_name}.java"
+        source_file.parent.mkdir(parents=True, exist_ok=True)
+        source_file.write_text(source)
+        subprocess.run(["javac", "--release", "8", "-Xlint:-options", "-d", str(classes),
+                        str(source_file)], check=True)
+        subprocess.run(["jar", "cf", str(jar), "-C", str(classes), "app"], check=True)
+    return jar
+
+
 def empty_app():
     """A main class that does nothing, so every class a run loads beyond the plain start is
     the cost of the path to main."""
-    classes = OUT / "empty-app"
-    if not (OUT / "empty-app.jar").is_file():
-        source = classes / "src" / "app" / "Empty.java"
-        source.parent.mkdir(parents=True, exist_ok=True)
-        source.write_text("package app;\n\npublic final class Empty {\n"
-                          "    public static void main(String[] args) {\n    }\n}\n")
-        subprocess.run(["javac", "--release", "8", "-Xlint:-options", "-d", str(classes),
-                        str(source)], check=True)
-    jar = OUT / "empty-app.jar"
-    if not jar.is_file():
-        # In a jar like the runtime library, so both runs pay for reading jars.
-        subprocess.run(["jar", "cf", str(jar), "-C", str(classes), "app"], check=True)
-    return jar
+    return app_jar("empty-app", "Empty", "package app;\n\npublic final class Empty {\n"
+                   "    public static void main(String[] args) {\n    }\n}\n")
 
 
 def loaded_classes(output):
@@ -601,16 +605,7 @@ SWING_ARGS = ["app.FirstPaint"]
 
 def swing_jar():
     """A window with a tree and a table that prints a line at its first paint and ends."""
-    jar = OUT / "first-paint.jar"
-    if not jar.is_file():
-        classes = OUT / "first-paint"
-        source = classes / "src" / "app" / "FirstPaint.java"
-        source.parent.mkdir(parents=True, exist_ok=True)
-        source.write_text(SWING_SOURCE)
-        subprocess.run(["javac", "--release", "8", "-Xlint:-options", "-d", str(classes),
-                        str(source)], check=True)
-        subprocess.run(["jar", "cf", str(jar), "-C", str(classes), "app"], check=True)
-    return jar
+    return app_jar("first-paint", "FirstPaint", SWING_SOURCE)
 
 
 def cache_entries(bench):
