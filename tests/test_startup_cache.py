@@ -5,6 +5,7 @@ files are extracted once into the cache."""
 
 import contextlib
 import os
+import shutil
 import subprocess
 import time
 from pathlib import Path
@@ -12,6 +13,7 @@ from pathlib import Path
 import pytest
 
 from harness import winpath
+from harness.paths import linux_path
 from service_support import launcher_pids, wait_for
 from harness.java_side import RUNTIME_JAR, ROOT
 from test_real_jvm import printed, probe_jars  # noqa: F401 (fixture)
@@ -181,6 +183,23 @@ def test_unusable_cache_folders_only_mean_no_archive(cache_app, run, local, test
     assert result.exit_code == 0, result.stderr_text
     assert "startup cache skipped:" in result.log
     assert "helper: found in a scanned directory" in printed(result)
+
+
+
+def test_without_the_variable_the_cache_is_in_the_profile(cache_app, run, wine_session):
+    """An empty LOCALAPPDATA (a service's environment may lack it) leaves the folder to the
+    shell, which the launcher binds only then."""
+    exe = cache_app("17")
+    result = run(exe, args=["one"], env=cache_env(Path("/unused"), LOCALAPPDATA=""),
+                 timeout=180)
+    assert result.exit_code == 0, result.stderr_text
+    [line] = [line for line in result.log.splitlines()
+              if line.startswith("startup cache: recording into ")]
+    entry = linux_path(line.split(" into ", 1)[1], wine_session.drive_c).parent
+    profile = next((wine_session.drive_c / "users").glob("*/AppData/Local"))
+    assert entry.parents[2] == profile / "quillon"
+    wait_for_archive(entry, "17")
+    shutil.rmtree(entry.parent)
 
 
 @contextlib.contextmanager

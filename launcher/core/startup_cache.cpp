@@ -5,21 +5,24 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 #include "core/config_keys.h"
 #include "core/configuration.h"
+#include "core/dll_search.h"
 #include "core/jvm_home.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
 #include "jvm/runtime_search.h"
 #include "portable/startup_cache.h"
+#include "portable/windows_command_line.h"
 #include "win/encoding.h"
 #include "win/environment.h"
 #include "win/handles.h"
 #include "win/win32.h"
 
-#include <shellapi.h>
 #include <shlobj.h>
 
 namespace {
@@ -99,8 +102,13 @@ std::wstring localApplicationData() {
     if (std::optional<std::wstring> value = readEnvironmentW(L"LOCALAPPDATA"))
         if (!value->empty())
             return *value;
+    // Bound at run time: shell32 and what it pulls in cost every start a few milliseconds,
+    // and each module loaded before the JVM makes its own start slower.
+    using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+    auto getFolderPath = systemFunctionAs<GetFolderPath>(L"shell32.dll", "SHGetFolderPathW");
     wchar_t buffer[MAX_PATH];
-    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK)
+    if (!getFolderPath ||
+        getFolderPath(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK)
         return std::wstring();
     return buffer;
 }
@@ -500,15 +508,10 @@ VmOutputHook startupCacheOutputHook() {
 }
 
 int runStartupCacheMaker(const char*) {
-    int count = 0;
-    LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (words == nullptr || count < 3) {
-        if (words)
-            LocalFree(words);
+    std::vector<std::wstring> words = splitWindowsCommandLine(std::wstring_view(GetCommandLineW()));
+    if (words.size() < 3)
         return 2;
-    }
     std::wstring directory = words[2];
-    LocalFree(words);
 
     std::optional<std::string> text = readSmallFile(directory + L"\\" + fromUtf8(EntryFiles::kJob));
     std::optional<MakeJob> job = text ? parseMakeJob(*text) : std::nullopt;
