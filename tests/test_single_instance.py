@@ -104,16 +104,17 @@ class Holder:
 @pytest.fixture
 def holder(start, holder_exe, test_dir):
     """holder(semaphore=None, register=None, notify=True, window=True, keep=False,
-    minimized=False, hold=None, watch_pid=None) -> a running Holder."""
+    minimized=False, hold=None, watch_pid=None, lock_file=None) -> a running Holder."""
     count = [0]
 
     def start_holder(semaphore=None, register=None, notify=True, window=True, keep=False,
-                     minimized=False, hold=None, watch_pid=None):
+                     minimized=False, hold=None, watch_pid=None, lock_file=None):
         count[0] += 1
         folder = test_dir / f"holder{count[0]}"
         options = []
         for flag, value in (("--semaphore", semaphore), ("--register", register),
-                            ("--hold", hold), ("--watch-pid", watch_pid)):
+                            ("--hold", hold), ("--watch-pid", watch_pid),
+                            ("--lock-file", lock_file)):
             if value is not None:
                 options += [flag, str(value)]
         if notify:

@@ -17,6 +17,7 @@ from harness.paths import linux_path
 from service_support import launcher_pids, wait_for
 from harness.java_side import RUNTIME_JAR, ROOT
 from test_real_jvm import printed, probe_jars  # noqa: F401 (fixture)
+from test_single_instance import holder, holder_exe  # noqa: F401 (fixtures)
 
 RUNTIMES = {"17": "17.0.9.2", "25": "25.0.2.1"}
 # kind: runtime, value of QUILLON_STARTUP_CACHE, archive file. Java 25 makes a class-data
@@ -320,6 +321,30 @@ def test_two_launcher_builds_keep_their_included_files_apart(cache_app, run, loc
     assert len({entry.parent for entry in both}) == 2
     for entry in both:
         wait_for_archive(entry, "17")
+
+
+def test_an_extraction_in_progress_is_left_alone(cache_app, run, local, holder):
+    """Another build of the same launcher that is still extracting holds its folder's lock:
+    the removal of unused extractions passes it by, and takes it once the lock is free."""
+    exe = cache_app("17")
+    env = cache_env(local)
+    assert run(exe, args=["one"], env=env, timeout=180).exit_code == 0
+    [files] = included_dirs(local)
+    other = files.parent / "files-0123456789abcdef"
+    other.mkdir()
+    (other / "runtime.jar").write_bytes(b"half written")
+    extracting = holder(notify=False, window=False, lock_file=winpath(other) + ".lock")
+
+    again = run(exe, args=["one"], env=env, timeout=180)
+    assert again.exit_code == 0, again.stderr_text
+    assert (other / "runtime.jar").read_bytes() == b"half written"
+
+    extracting.stop()
+    assert run(exe, args=["one"], env=env, timeout=180).exit_code == 0
+    assert included_dirs(local) == [files]
+    assert not Path(f"{other}.lock").exists()
+    [entry] = entries(local)
+    wait_for_archive(entry, "17")
 
 
 @pytest.mark.parametrize("args, code", [(["one"], 0), (["--exit", "7"], 7)],

@@ -179,11 +179,18 @@ void removeUnusedExtractions(const std::wstring& parent, const std::wstring& kee
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || path == keep)
             continue;
+        // A start extracting into it holds its lock; one running from it holds its marker.
+        std::wstring lockPath = path + L".lock";
+        UniqueFile lock(CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!lock)
+            continue;
         std::wstring marker = path + L"\\" + kMarker;
         if (!DeleteFileW(marker.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
-            continue;  // in use by a running start
+            continue;
         removeTree(path, 1);
-        DeleteFileW((path + L".lock").c_str());
+        lock.reset();
+        DeleteFileW(lockPath.c_str());
     } while (FindNextFileW(search.get(), &found));
 }
 

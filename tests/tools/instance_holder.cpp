@@ -7,6 +7,8 @@
 //                        it already exists
 //   --hold NAME          take the one count of the semaphore NAME (created when missing) and
 //                        give it back only when stopping, so that others queue behind it
+//   --lock-file FILE     open FILE (created when missing) with no sharing and keep it open, as
+//                        a launcher does with a lock it holds
 //   --register VALUE     write the own process id as the REG_DWORD VALUE of the current
 //                        user's key "SOFTWARE\brightwell\tarvo\pids\"
 //   --window             show a visible top-level window
@@ -43,7 +45,7 @@ constexpr wchar_t kPidsKey[] = L"SOFTWARE\\brightwell\\tarvo\\pids\\";
 constexpr wchar_t kClassName[] = L"InstanceHolderWindow";
 
 struct Options {
-    std::wstring semaphore, hold, registerValue, events, notify, ready, stop;
+    std::wstring semaphore, hold, lockFile, registerValue, events, notify, ready, stop;
     bool window = false, minimized = false, keep = false;
     bool hasWatchPid = false;
     DWORD watchPid = 0;
@@ -208,6 +210,9 @@ bool parse(int argc, wchar_t **argv) {
         } else if (name == L"--hold") {
             if (!value(options.hold))
                 return false;
+        } else if (name == L"--lock-file") {
+            if (!value(options.lockFile))
+                return false;
         } else if (name == L"--register") {
             if (!value(options.registerValue))
                 return false;
@@ -263,6 +268,13 @@ int hold() {
         if (held == nullptr || WaitForSingleObject(held, INFINITE) != WAIT_OBJECT_0)
             return failed(kExitUsage);
     }
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    if (!options.lockFile.empty()) {
+        lock = CreateFileW(options.lockFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (lock == INVALID_HANDLE_VALUE)
+            return failed(kExitUsage);
+    }
     if (!options.registerValue.empty() && !registerProcessId())
         return failed(kExitUsage);
     if (options.window && !showWindow())
@@ -284,6 +296,8 @@ int hold() {
     }
     if (held != nullptr)
         ReleaseSemaphore(held, 1, nullptr);
+    if (lock != INVALID_HANDLE_VALUE)
+        CloseHandle(lock);
     // Closing the last handle removes the name: that is how launchers see the end.
     if (instance != nullptr)
         CloseHandle(instance);
