@@ -44,8 +44,9 @@ def test_a_privileged_service_loads_no_planted_dll_and_keeps_its_files_safe(
         # and nothing of the child's run is left there once it ended.
         system_temp = wine_session.drive_c / "windows" / "SystemTemp"
         assert "tempPath is C:\\windows\\SystemTemp\\" in logs
-        assert wait_for(lambda: not list(system_temp.glob("tvo*_dir*")), timeout=180)
+        assert wait_for(lambda: not list(system_temp.glob("tvo*")), timeout=180), \
+            sorted(p.name for p in system_temp.iterdir())
     else:
-        assert wait_for(lambda: not list(wine_session.service_tmp.glob("tvo*_dir*")),
+        assert wait_for(lambda: not list(wine_session.service_tmp.glob("tvo*")),
                         timeout=180), \
             sorted(p.name for p in wine_session.service_tmp.iterdir())
