@@ -170,7 +170,7 @@ def format_row(entry):
     text = (f"{entry['row']:<46} {a['median'] * scale:9.1f} {b['median'] * scale:9.1f} {unit:<3}"
             f" {ratio:>7}   min {a['min'] * scale:.1f} / {b['min'] * scale:.1f}"
             f"   ({a['what']} / {b['what']})")
-    for key in ("peak_mb", "processes", "path_classes"):
+    for key in ("peak_mb", "processes", "path_classes", "modules"):
         if key in entry:
             text += f"   {key}: {entry[key]}"
     return text
@@ -694,6 +694,53 @@ def bench_startup_cache(bench, home, app="H2", aot=False):
     bench.row(f"{tag} archived: launcher / java same archive", "launcher archived",
               medians(a, "first_line"), "java.exe + archive", medians(b, "first_line"),
               extra=size)
+
+    # Where the time goes: to the JVM's library, then the JVM's set-up of the symbol engine
+    # at its first library load, which under Wine walks every module of the process.
+    a, b = bench.interleave(lambda: module_marks(bench, ["wine", str(exe)], env),
+                            lambda: module_marks(bench, ["wine", java, *by_hand, archived_path,
+                                                         *main_and_args], bench.env()))
+    bench.row(f"{tag} archived: start to jvm.dll", "launcher", medians(a, "to_jvm"),
+              "java.exe + archive", medians(b, "to_jvm"), note="times of Wine's loaddll trace")
+    bench.row(f"{tag} archived: jvm.dll to java.dll", "launcher", medians(a, "symbol_setup"),
+              "java.exe + archive", medians(b, "symbol_setup"),
+              note="mostly the symbol engine's walk over the modules",
+              extra={"modules": [statistics.median(s.modules for s in a),
+                                 statistics.median(s.modules for s in b)]})
+
+
+class ModuleMarks:
+    """Seconds from a process's first loaded module to jvm.dll and from jvm.dll to java.dll,
+    and how many modules were loaded before java.dll."""
+
+    status = "no jvm.dll and java.dll in the trace"
+
+    def __init__(self, to_jvm, symbol_setup, modules):
+        self.to_jvm = to_jvm
+        self.symbol_setup = symbol_setup
+        self.modules = modules
+
+
+# time:process:thread:trace:... with +timestamp,+pid
+LOADED = re.compile(r'^(\d+\.\d+):(\w+):\w+:trace:loaddll:\w+ Loaded L"([^"]*)"', re.M)
+
+
+def module_marks(bench, args, env):
+    env = dict(env, WINEDEBUG="+timestamp,+pid,+loaddll")
+    with tempfile.TemporaryFile() as trace:
+        subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=trace, timeout=300, start_new_session=True)
+        trace.seek(0)
+        text = trace.read().decode(errors="replace")
+    loads = [(float(m.group(1)), m.group(2), m.group(3).lower()) for m in LOADED.finditer(text)]
+    # Helpers Wine starts (the desktop process) load their own modules meanwhile.
+    pid = next((pid for _, pid, name in loads if name.endswith("\\jvm.dll")), None)
+    own = [(stamp, name) for stamp, other, name in loads if other == pid]
+    jvm = next((stamp for stamp, name in own if name.endswith("\\jvm.dll")), None)
+    java = next((stamp for stamp, name in own if name.endswith("\\java.dll")), None)
+    if jvm is None or java is None:
+        return ModuleMarks(None, None, None)
+    return ModuleMarks(jvm - own[0][0], java - jvm, sum(1 for stamp, _ in own if stamp < java))
 
 
 def checked(sample, tag):
