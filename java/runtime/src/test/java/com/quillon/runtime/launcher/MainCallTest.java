@@ -8,6 +8,8 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 
 import java.io.IOException;
 import java.lang.reflect.Method;
+import java.util.ArrayList;
+import java.util.List;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -20,10 +22,16 @@ class MainCallTest {
 
     static String[] received;
     static String calledFrom;
+    static List<String> below;
 
     static void record(String[] args) {
         received = args;
-        calledFrom = new Throwable().getStackTrace()[2].getClassName();
+        StackTraceElement[] trace = new Throwable().getStackTrace();
+        calledFrom = trace[2].getClassName();
+        below = new ArrayList<>();
+        for (StackTraceElement frame : trace) {
+            below.add(frame.getClassName() + "." + frame.getMethodName());
+        }
     }
 
     public static class Public {
@@ -84,17 +92,39 @@ class MainCallTest {
     }
 
     @Test
+    void throughAHandleNoReflectiveCallLiesBelowMain() throws Throwable {
+        for (Class<?> type : new Class<?>[] {Public.class, Hidden.class}) {
+            Method main = main(type);
+            main.setAccessible(true);
+            String[] arguments = {"a", "b c"};
+            MainCall.invokeHandle(main, arguments);
+            assertSame(arguments, received);
+            // Right below main: the handle's own caller, no reflective frame in between.
+            assertEquals(MainCall.class.getName() + ".invokeHandle", below.get(2));
+        }
+    }
+
+    @Test
     void theApplicationsOwnExceptionEscapesUnwrapped() throws Exception {
         for (boolean direct : new boolean[] {true, false}) {
             Throwable thrown = assertThrows(Throwable.class,
                     () -> MainCall.invoke(main(Throwing.class), new String[0], direct));
             assertSame(FAILURE, thrown);
         }
+        Throwable thrown = assertThrows(Throwable.class,
+                () -> MainCall.invokeHandle(main(Throwing.class), new String[0]));
+        assertSame(FAILURE, thrown);
     }
 
     @ParameterizedTest
     @CsvSource({"1.8.0_392, false", "9.0.4, false", "17.0.9, false", "18, true", "21.0.8, true", "25, true", "25-ea, true", "'', false"})
     void reflectionIsAvoidedFromJava18On(String version, boolean direct) {
         assertEquals(direct, MainCall.usesMethodHandleReflection(version));
+    }
+
+    @ParameterizedTest
+    @CsvSource({"1.8.0_392, false", "9.0.4, true", "11.0.22, true", "17.0.9, true", "18, false", "25, false", "'', false"})
+    void java9To17CallThroughAHandle(String version, boolean handle) {
+        assertEquals(handle, MainCall.callsThroughHandle(version));
     }
 }
