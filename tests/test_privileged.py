@@ -13,7 +13,6 @@ import re
 import shutil
 import stat
 import subprocess
-import time
 from pathlib import Path
 
 import pytest
@@ -21,6 +20,7 @@ import pytest
 from conftest import require_built
 from harness import winpath
 from harness.java_side import RUNTIME_JAR, compile_java, read_record
+from service_support import wait_for
 
 ROOT = Path(__file__).resolve().parent.parent
 TOOLS = ROOT / "build" / "win64" / "tests" / "tools"
@@ -159,15 +159,6 @@ def test_a_name_planted_before_extraction_is_not_used(pack_probe, run, tmp_dir, 
         assert (tmp_dir / f"{stem}_dir1" / "a.txt").read_text() == "planted"
 
 
-def wait_until(condition, seconds=60):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.1)
-    return False
-
-
 def test_a_planted_file_in_the_run_directory_is_never_opened(pack, start, test_dir, tmp_dir):
     """Extraction creates every file new: a file put into the run's directory before the
     installer extracts (the test holds it there) ends the run instead of being used."""
@@ -176,7 +167,7 @@ def test_a_planted_file_in_the_run_directory_is_never_opened(pack, start, test_d
                 "includedFiles": [{"name": "a.txt", "source": "a.txt"}]},
                stub="setup-launcher", name="setup.exe", files={"a.txt": "alpha"})
     running = start(exe, args=["-q"], env={"QLN_TEST_STEP_PAUSE": "extract:20000"})
-    assert wait_until(lambda: any(p.is_dir() for p in tmp_dir.glob("tvo*.tmp_dir*")))
+    assert wait_for(lambda: any(p.is_dir() for p in tmp_dir.glob("tvo*.tmp_dir*")), timeout=60)
     directory = next(p for p in tmp_dir.glob("tvo*.tmp_dir*") if p.is_dir())
     (directory / "a.txt").write_text("planted")
     result = running.wait()
@@ -452,7 +443,7 @@ def test_a_normal_end_leaves_nothing_in_temp(pack, run, tmp_dir, java_home, priv
     result = run(exe, args=args, timeout=120)
     assert result.exit_code == code, result.stderr_text
     assert "main ran" in result.stdout_text
-    assert wait_until(lambda: not list(tmp_dir.glob("tvo*")), seconds=90), \
+    assert wait_for(lambda: not list(tmp_dir.glob("tvo*")), timeout=90), \
         sorted(p.name for p in tmp_dir.iterdir())
 
 

@@ -186,7 +186,6 @@ def test_unusable_cache_folders_only_mean_no_archive(cache_app, run, local, test
     assert "helper: found in a scanned directory" in printed(result)
 
 
-
 def test_without_the_variable_the_cache_is_in_the_profile(cache_app, run, wine_session):
     """An empty LOCALAPPDATA (a service's environment may lack it) leaves the folder to the
     shell, which the launcher binds only then."""

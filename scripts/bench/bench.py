@@ -697,9 +697,9 @@ def bench_startup_cache(bench, home, app="H2", aot=False):
 
     # Where the time goes: to the JVM's library, then the JVM's set-up of the symbol engine
     # at its first library load, which under Wine walks every module of the process.
-    a, b = bench.interleave(lambda: module_marks(bench, ["wine", str(exe)], env),
-                            lambda: module_marks(bench, ["wine", java, *by_hand, archived_path,
-                                                         *main_and_args], bench.env()))
+    a, b = bench.interleave(lambda: module_marks(["wine", str(exe)], env),
+                            lambda: module_marks(["wine", java, *by_hand, archived_path,
+                                                  *main_and_args], bench.env()))
     bench.row(f"{tag} archived: start to jvm.dll", "launcher", medians(a, "to_jvm"),
               "java.exe + archive", medians(b, "to_jvm"), note="times of Wine's loaddll trace")
     bench.row(f"{tag} archived: jvm.dll to java.dll", "launcher", medians(a, "symbol_setup"),
@@ -725,7 +725,7 @@ class ModuleMarks:
 LOADED = re.compile(r'^(\d+\.\d+):(\w+):\w+:trace:loaddll:\w+ Loaded L"([^"]*)"', re.M)
 
 
-def module_marks(bench, args, env):
+def module_marks(args, env):
     env = dict(env, WINEDEBUG="+timestamp,+pid,+loaddll")
     with tempfile.TemporaryFile() as trace:
         subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
