@@ -67,24 +67,34 @@ class Services:
         done = self.wine_session.wine("sc.exe", *args, check=False, timeout=120)
         return done.returncode, done.stdout.decode(errors="replace")
 
-    def query(self, name) -> dict:
-        """What `sc query` says: STATE as a number and the exit codes; {} when unknown."""
-        _, out = self.sc("query", name)
-        fields = {}
-        for key, value in re.findall(r"^\s*([A-Z0-9_]+)\s*:\s*(\S+)", out, re.M):
-            fields[key] = int(value, 0) if re.fullmatch(r"(0x)?[0-9a-fA-F]+", value) else value
+    def query(self, name, attempts=3) -> dict:
+        """What `sc query` says: STATE as a number and the exit codes; {} when unknown.
+
+        Wine's sc.exe now and then answers nothing for a service that exists; such an answer
+        is asked again."""
+        for _ in range(attempts):
+            _, out = self.sc("query", name)
+            fields = {}
+            for key, value in re.findall(r"^\s*([A-Z0-9_]+)\s*:\s*(\S+)", out, re.M):
+                fields[key] = int(value, 0) if re.fullmatch(r"(0x)?[0-9a-fA-F]+", value) else value
+            if "WAIT_HINT" in fields:
+                return fields
+            time.sleep(0.2)
         return fields
 
     def state(self, name):
         return self.query(name).get("STATE")
 
-    def wait_for_state(self, name, state, timeout=90):
+    def wait_for_state(self, name, state, timeout=90) -> dict:
+        """The first query that shows `state`, exit codes included; {} if none does in time.
+        The codes come from the same answer as the state: a second query could see a newer one."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            if self.state(name) == state:
-                return True
+            query = self.query(name)
+            if query.get("STATE") == state:
+                return query
             time.sleep(0.5)
-        return False
+        return {}
 
     def cleanup(self):
         for name in self.names:

@@ -76,8 +76,8 @@ def test_pipe_failure_leaves_the_service_stopped_with_an_error(pack, services, w
     assert services.command(exe, "/install").exit_code == 0
     services.sc("start", name)
     # Never shown as running while nothing runs: stopped, with the reason in the exit codes.
-    assert services.wait_for_state(name, 1), services.query(name)
-    query = services.query(name)
+    query = services.wait_for_state(name, 1)
+    assert query, services.query(name)
     assert (query["WIN32_EXIT_CODE"], query["SERVICE_EXIT_CODE"]) == (1066, 5001)
     assert wait_for(lambda: not launcher_pids(services.test_dir), timeout=60), "a launcher is left"
     log = service_process_log(wine_session, name)

@@ -289,14 +289,12 @@ def test_application_that_ends_by_itself(java_service, services, test_dir, exit_
     assert services.command(exe, "/start").exit_code == 0
     assert wait_for(lambda: (files / "started").is_file())
     assert wait_for(lambda: not launcher_pids(test_dir), timeout=60), "a launcher is left"
-    state = services.state(name)
     if exit_code == 0:
-        assert state == 1
-        assert services.query(name)["WIN32_EXIT_CODE"] == 0
+        assert services.wait_for_state(name, 1).get("WIN32_EXIT_CODE") == 0, services.query(name)
     else:
         # No stopped report: the manager is left with the last one it got, from a process
         # that no longer exists, which is how an unexpected end shows.
-        assert state == 4
+        assert services.wait_for_state(name, 4), services.query(name)
 
 
 def test_second_stop_request_changes_nothing(java_service, services, test_dir):
