@@ -330,7 +330,7 @@ def test_twenty_second_instances_at_once(pack, start, first_instance, tmp_dir):
     assert [(r.exit_code, r.boxes) for r in results] == [(0, [])] * 20
     received = first.notifications().decode("utf-16-le").split("\n")
     assert received[-1] == ""
-    assert sorted(received[:-1]) == arguments
+    assert sorted(received[:-1]) == arguments, (first.events(), running_logs(tmp_dir))
     assert not notification_file(tmp_dir, first.pid).exists()
 
 

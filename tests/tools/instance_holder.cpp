@@ -18,7 +18,9 @@
 //                        restored", and at each notification read "notified main" or
 //                        "notified other", telling whether the window was in front then
 //   --notify FILE        poll every 10 ms for "<temp>tvo_p<pid>.tmp" (temp as GetTempPathW
-//                        reports it), append its bytes unchanged to FILE, then delete it
+//                        reports it), append its bytes unchanged to FILE, then delete it; a
+//                        failed deletion is tried again at the next polls, without reading
+//                        the file again, and noted as the event "delete failed <error>"
 //   --watch-pid N        use N instead of the own process id in that file name
 //   --keep               read each notification file once but leave it in place
 //   --ready FILE         write "<pid>\n" to FILE once everything above is set up, or
@@ -156,8 +158,11 @@ public:
             seen_ = false;
             return;
         }
-        if (seen_)
+        if (seen_) {
+            if (!options.keep)
+                remove();
             return;
+        }
         std::string content;
         if (!readNotification(path_, content))
             return;
@@ -166,15 +171,31 @@ public:
         appendBytes(options.notify, content.data(), static_cast<DWORD>(content.size()));
         bool front = mainWindow != nullptr && GetForegroundWindow() == mainWindow;
         event(front ? "notified main" : "notified other");
-        if (options.keep)
-            seen_ = true;
-        else
-            DeleteFileW(path_.c_str());
+        seen_ = true;
+        if (!options.keep)
+            remove();
     }
 
 private:
+    // Recorded already, so a file that could not be deleted is not read again: the next polls
+    // only try the deletion again. No writer makes a new file while this one is there.
+    void remove() {
+        DWORD error = DeleteFileW(path_.c_str()) ? ERROR_SUCCESS : GetLastError();
+        if (error == ERROR_SUCCESS && exists(path_))
+            event("still there after delete");
+        if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) {
+            seen_ = false;
+            deleteFailed_ = false;
+            return;
+        }
+        if (!deleteFailed_)
+            event("delete failed " + std::to_string(error));
+        deleteFailed_ = true;
+    }
+
     std::wstring path_;
     bool seen_ = false;
+    bool deleteFailed_ = false;
 };
 
 int spawn(const std::wstring &report, const std::wstring &commandLine) {
