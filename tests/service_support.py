@@ -86,8 +86,8 @@ class Services:
         return self.query(name).get("STATE")
 
     def wait_for_state(self, name, state, timeout=90) -> dict:
-        """The first query that shows `state`, exit codes included; {} if none does in time.
-        The codes come from the same answer as the state: a second query could see a newer one."""
+        """The first answer of `query` that shows `state`, exit codes included; {} if none
+        does in time."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             query = self.query(name)

@@ -20,17 +20,29 @@ import java.io.File;
 import java.io.FileOutputStream;
 import java.lang.management.ManagementFactory;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.StandardCopyOption;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
 
 public class Service {
+    /** A file written anew appears whole: the tests read it as soon as it exists. */
     static void write(File file, String text, boolean append) {
-        try (FileOutputStream out = new FileOutputStream(file, append)) {
+        File target = append ? file : new File(file.getPath() + ".part");
+        try (FileOutputStream out = new FileOutputStream(target, append)) {
             out.write(text.getBytes(StandardCharsets.UTF_8));
         } catch (Exception e) {
             e.printStackTrace();
+            return;
+        }
+        if (!append) {
+            try {
+                Files.move(target.toPath(), file.toPath(), StandardCopyOption.ATOMIC_MOVE);
+            } catch (Exception e) {
+                e.printStackTrace();
+            }
         }
     }
 
@@ -148,6 +160,8 @@ package com.quillon.runtime.launcher;
 import java.io.File;
 import java.io.FileOutputStream;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.StandardCopyOption;
 
 public final class WinLauncher {
     public static void main(String[] args) throws Exception {
@@ -168,10 +182,13 @@ public final class WinLauncher {
         System.exit(0);
     }
 
+    /** Appears whole: the tests read it as soon as it exists. */
     static void write(File file, String text) throws Exception {
-        try (FileOutputStream out = new FileOutputStream(file)) {
+        File part = new File(file.getPath() + ".part");
+        try (FileOutputStream out = new FileOutputStream(part)) {
             out.write(text.getBytes(StandardCharsets.UTF_8));
         }
+        Files.move(part.toPath(), file.toPath(), StandardCopyOption.ATOMIC_MOVE);
     }
 }
 '''
@@ -289,12 +306,14 @@ def test_application_that_ends_by_itself(java_service, services, test_dir, exit_
     assert services.command(exe, "/start").exit_code == 0
     assert wait_for(lambda: (files / "started").is_file())
     assert wait_for(lambda: not launcher_pids(test_dir), timeout=60), "a launcher is left"
+    state = services.state(name)
     if exit_code == 0:
-        assert services.wait_for_state(name, 1).get("WIN32_EXIT_CODE") == 0, services.query(name)
+        assert state == 1
+        assert services.query(name)["WIN32_EXIT_CODE"] == 0
     else:
         # No stopped report: the manager is left with the last one it got, from a process
         # that no longer exists, which is how an unexpected end shows.
-        assert services.wait_for_state(name, 4), services.query(name)
+        assert state == 4
 
 
 def test_second_stop_request_changes_nothing(java_service, services, test_dir):

@@ -66,7 +66,7 @@ def test_a_child_that_ignores_the_stop_is_ended_with_what_it_started(java_servic
     if ending == "stop":
         stopped = services.command(exe, "/stop")
         assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
-        assert services.wait_for_state(name, 1).get("WIN32_EXIT_CODE") == 0
+        assert services.query(name)["WIN32_EXIT_CODE"] == 0
         lines = [text for _, text in events(test_dir, name)]
         assert "stop asked" in lines
         assert ("the child did not end within 3 s; ending it and every process it started"
@@ -144,7 +144,7 @@ def test_stop_during_a_restart_delay_stops_for_good(java_service, services, test
         "Running.\nChild process id: none, waiting to restart\nRestarts: 1\n", 0)
     stopped = services.command(exe, "/stop")
     assert stopped.stdout_text == f"Stopping service '{name}'.\nService stopped\n"
-    assert services.wait_for_state(name, 1).get("WIN32_EXIT_CODE") == 0
+    assert services.query(name)["WIN32_EXIT_CODE"] == 0
     assert wait_for(lambda: not launcher_pids(test_dir), timeout=60)
     assert len((files / "starts").read_text().split()) == 1
     assert service_log(test_dir, name).count("child started") == 1
