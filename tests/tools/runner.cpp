@@ -731,16 +731,23 @@ int run(Spec &spec) {
     startup.hStdOutput = inheritableStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = inheritableStdHandle(STD_ERROR_HANDLE);
 
-    // CreateProcessW may write into the command line, so it gets its own buffer.
-    std::vector<wchar_t> commandLine(spec.cmdline.begin(), spec.cmdline.end());
-    commandLine.push_back(L'\0');
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(spec.hasExe ? spec.exe.c_str() : nullptr,
-                        spec.hasCmdline ? commandLine.data() : nullptr, nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(),
-                        spec.hasCwd ? spec.cwd.c_str() : nullptr, &startup, &process)) {
+    // Wine now and then fails a process start with ERROR_INTERNAL_ERROR under load; the
+    // program under test never ran then, so the start is tried again.
+    for (int attempt = 1;; ++attempt) {
+        // CreateProcessW may write into the command line, so it gets its own buffer.
+        std::vector<wchar_t> commandLine(spec.cmdline.begin(), spec.cmdline.end());
+        commandLine.push_back(L'\0');
+        if (CreateProcessW(spec.hasExe ? spec.exe.c_str() : nullptr,
+                           spec.hasCmdline ? commandLine.data() : nullptr, nullptr, nullptr, TRUE,
+                           CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(),
+                           spec.hasCwd ? spec.cwd.c_str() : nullptr, &startup, &process))
+            break;
         DWORD code = GetLastError();
-        return fail(spec, report, L"CreateProcessW failed with error " + std::to_wstring(code));
+        if (code != ERROR_INTERNAL_ERROR || attempt == 3)
+            return fail(spec, report,
+                        L"CreateProcessW failed with error " + std::to_wstring(code));
+        Sleep(200);
     }
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
         if (handle)
